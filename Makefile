@@ -1,0 +1,26 @@
+# Everything goes through CMake; these targets only add the set-up around it.
+BUILD := build
+
+.PHONY: all deps build test native fuzz demo bench soak clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j2
+
+# Platform-free code built natively with clang, sanitizers on.
+native: deps
+	@bash scripts/native.sh test
+
+test: build native
+	bash tests/harness/run.sh $(BUILD)
+
+fuzz: deps
+	@bash scripts/native.sh fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) build-native

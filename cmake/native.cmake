@@ -1,0 +1,1 @@
+# Native build: filled in with the manifest work.

@@ -1,0 +1,42 @@
+#pragma once
+// The one channel between the patch run and the window.
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+constexpr UINT WM_STATUS_CHANGED = WM_APP + 1;
+constexpr UINT WM_RUN_FINISHED = WM_APP + 2;
+
+struct StatusBoard {
+    std::mutex lock;  // guards headline, detail and progress only
+    std::wstring headline = L"กำลังเตรียมพร้อม...";
+    std::wstring detail = L"กำลังเชื่อมต่อเซิร์ฟเวอร์อัปเดต...";
+    int progress = 0;
+
+    std::atomic<bool> ready{false};
+    std::atomic<bool> busy{false};
+    std::atomic<bool> autoClose{false};
+    std::atomic<int> exitCode{0};
+    std::atomic<HWND> mainWindow{nullptr};
+    // Set while a WM_STATUS_CHANGED is in the queue; the window clears it when it handles the message.
+    std::atomic<bool> repaintPending{false};
+};
+
+// Never destroyed: a run still going when the message loop ends may keep reading it.
+StatusBoard& Board();
+
+struct StatusSnapshot {
+    std::wstring headline;
+    std::wstring detail;
+    int progress = 0;
+};
+
+void UpdateStatus(const std::wstring& headline, const std::wstring& detail, int progress);
+StatusSnapshot ReadStatus();
+
+// Run ends, as the patch run calls them.
+void BeginRun();
+void EndRunSuccess();
+void EndRunFailure();

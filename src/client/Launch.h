@@ -1,0 +1,4 @@
+#pragma once
+#include <string>
+
+void LaunchProgram(const std::wstring& programName);

@@ -1,0 +1,9 @@
+#pragma once
+#include <string>
+
+// UTF-8 to UTF-16; invalid sequences become replacement characters, nothing is rejected.
+std::wstring Utf8ToWide(const std::string& utf8);
+// A manifest path as a path relative to the game folder: UTF-16, '/' turned into '\'.
+std::wstring ToLocalPath(const std::string& utf8Path);
+// Only the bytes 'A' to 'Z' change.
+std::string AsciiLower(const std::string& text);
