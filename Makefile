@@ -24,3 +24,6 @@ fuzz: deps
 
 clean:
 	rm -rf $(BUILD) build-native
+
+demo: deps
+	@bash scripts/demo.sh
