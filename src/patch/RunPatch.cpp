@@ -1,11 +1,51 @@
 #include "patch/RunPatch.h"
 
+#include "app/Settings.h"
 #include "app/StatusBoard.h"
+#include "client/OptionFile.h"
+#include "patch/RunState.h"
+#include "transfer/Http.h"
 
-// Placeholder until the run stages land: fails at once so the window offers Retry.
-DWORD WINAPI RunPatch(LPVOID) {
-    BeginRun();
-    UpdateStatus(L"เกิดข้อผิดพลาดในการเชื่อมต่อ", L"", 0);
+std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
+    const wchar_t* separator = manifestUrl.find(L'?') != std::wstring::npos ? L"&t=" : L"?t=";
+    return manifestUrl + separator + std::to_wstring(ticks);
+}
+
+namespace {
+
+DWORD FailRun() {
     EndRunFailure();
     return 1;
+}
+
+}  // namespace
+
+DWORD WINAPI RunPatch(LPVOID) {
+    BeginRun();
+    UpdateStatus(L"กำลังตรวจสอบเวอร์ชัน...", L"กำลังดึงข้อมูลรายการแพตช์จากเซิร์ฟเวอร์...", 20);
+
+    RunState run;
+    run.fetchUrl = CacheBustingUrl(Settings().manifestUrl, GetTickCount64());
+    if (!HttpGetToMemory(run.fetchUrl, run.body, run.failureText)) {
+        UpdateStatus(L"เกิดข้อผิดพลาดในการเชื่อมต่อ", run.failureText, 0);
+        return FailRun();
+    }
+    if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
+        UpdateStatus(L"ข้อมูลแพตช์ไม่ถูกต้อง", L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้", 0);
+        return FailRun();
+    }
+
+    CheckLocalFiles(run);
+    SelectRemovals(run);
+
+    const bool anythingToChange =
+        !run.toDownload.empty() || !run.dirsToRemove.empty() || !run.filesToRemove.empty();
+    if (anythingToChange && !WaitUntilClientClosed()) return FailRun();
+    if (!DownloadAndReplace(run)) return FailRun();
+
+    RemoveListed(run);
+    FixOptionFile();
+    PublishCompletion(run);
+    EndRunSuccess();
+    return 0;
 }

@@ -7,3 +7,5 @@ std::wstring Utf8ToWide(const std::string& utf8);
 std::wstring ToLocalPath(const std::string& utf8Path);
 // Only the bytes 'A' to 'Z' change.
 std::string AsciiLower(const std::string& text);
+// Equality with only the letters A-Z / a-z folded, as file names are compared for the client and self-update.
+bool AsciiEqualNoCase(const std::wstring& a, const std::wstring& b);

@@ -1,0 +1,67 @@
+#include <windows.h>
+
+#include "app/Settings.h"
+#include "app/StatusBoard.h"
+#include "patch/RunState.h"
+#include "text/Text.h"
+#include "transfer/Download.h"
+#include "transfer/ServerFacts.h"
+
+namespace {
+
+constexpr int kSwapAttempts = 30;
+constexpr DWORD kSwapPauseMs = 100;
+
+void CreateParentDirectories(const std::wstring& localPath) {
+    for (size_t i = 0; i < localPath.size(); ++i) {
+        if (localPath[i] != L'\\' || i == 0) continue;
+        CreateDirectoryW(localPath.substr(0, i).c_str(), nullptr);
+    }
+}
+
+void PrepareTarget(const std::wstring& localPath) {
+    if (AsciiEqualNoCase(localPath, Settings().exeName)) {
+        // The running executable can be renamed but not overwritten; start-up deletes the .old next time.
+        const std::wstring aside = localPath + L".old";
+        DeleteFileW(aside.c_str());
+        MoveFileExW(localPath.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
+        return;
+    }
+    const DWORD a = GetFileAttributesW(localPath.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(localPath.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) {
+    for (int attempt = 0; attempt < kSwapAttempts; ++attempt) {
+        if (MoveFileExW(tempPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        Sleep(kSwapPauseMs);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool DownloadAndReplace(RunState& run) {
+    run.bytesDone = 0;
+    for (const ManifestFile& entry : run.toDownload) {
+        const std::wstring localPath = ToLocalPath(entry.path);
+        CreateParentDirectories(localPath);
+        const std::wstring tempPath = localPath + kSideFileSuffix;
+        const std::wstring fileUrl = ResolveFileUrl(Settings().manifestUrl, Utf8ToWide(entry.url));
+        if (!DownloadVerifiedFile(fileUrl, tempPath, localPath, entry.size, entry.sha256, run.bytesDone,
+                                  run.bytesTotal, run.failureText)) {
+            UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
+            return false;
+        }
+        PrepareTarget(localPath);
+        if (!SwapIntoPlace(tempPath, localPath)) {
+            DeleteFileW(tempPath.c_str());
+            UpdateStatus(L"เขียนทับไฟล์ไม่สำเร็จ",
+                         L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
+            return false;
+        }
+    }
+    return true;
+}
