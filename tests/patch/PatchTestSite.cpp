@@ -1,0 +1,106 @@
+#include "PatchTestSite.h"
+
+#include <windows.h>
+
+#include "TestSupport.h"
+#include "app/Settings.h"
+#include "patch/RunPatch.h"
+
+namespace pt {
+
+bool ServersAvailable() { return !qt::Env("QIRELL_TEST_WWW").empty() && !qt::Env("QIRELL_TEST_HTTP_PORT").empty(); }
+
+Site MakeSite(const std::string& name) {
+    Site s;
+    s.name = name;
+    s.root = qt::UnixToWine(qt::Env("QIRELL_TEST_WWW")) + L"\\" + qt::Wide(name);
+    qt::RemoveTreeForTest(s.root);
+    qt::MakeDirs(s.root);
+    s.httpBase = "http://localhost:" + qt::Env("QIRELL_TEST_HTTP_PORT") + "/" + name + "/";
+    s.httpsBase = "https://localhost:" + qt::Env("QIRELL_TEST_HTTPS_PORT") + "/" + name + "/";
+    s.faultBase = "http://localhost:" + qt::Env("QIRELL_TEST_FAULT_PORT") + "/" + name + "/";
+    return s;
+}
+
+namespace {
+
+std::string Quote(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string StringList(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + Quote(items[i]);
+    return out + "]";
+}
+
+}  // namespace
+
+std::string ManifestText(const std::string& version, const std::vector<Entry>& entries,
+                         const std::vector<std::string>& deleteFiles, const std::vector<std::string>& deleteDirs,
+                         const std::string& extraJson) {
+    std::string json = "{\n  \"version\": " + Quote(version) + ",\n  \"files\": [\n";
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        const std::string sha = e.sha256.empty() ? qt::Sha256Hex(e.content) : e.sha256;
+        const uint64_t size = e.size < 0 ? e.content.size() : static_cast<uint64_t>(e.size);
+        json += "    {\"path\": " + Quote(e.path) + ", \"size\": " + std::to_string(size) +
+                ", \"sha256\": " + Quote(sha);
+        if (!e.url.empty()) json += ", \"url\": " + Quote(e.url);
+        json += i + 1 < entries.size() ? "},\n" : "}\n";
+    }
+    json += "  ],\n  \"delete_files\": " + StringList(deleteFiles) + ",\n  \"delete_dirs\": " +
+            StringList(deleteDirs) + extraJson + "\n}\n";
+    return json;
+}
+
+std::string Publish(const Site& site, const std::string& version, const std::vector<Entry>& entries,
+                    const std::vector<std::string>& deleteFiles, const std::vector<std::string>& deleteDirs,
+                    const std::string& extraJson) {
+    for (const Entry& e : entries) {
+        if (!e.publish) continue;
+        std::wstring path = site.root + L"\\files\\" + qt::Wide(e.path);
+        for (auto& c : path)
+            if (c == L'/') c = L'\\';
+        qt::MakeDirs(path.substr(0, path.rfind(L'\\')));
+        qt::WriteBytes(path, e.content);
+    }
+    qt::WriteBytes(site.root + L"\\manifest.json", ManifestText(version, entries, deleteFiles, deleteDirs, extraJson));
+    return site.httpBase + "manifest.json";
+}
+
+RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose) {
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(gameDir.c_str());
+    Settings().manifestUrl = qt::Wide(manifestUrl);
+    Board().autoClose = autoClose;
+    Board().mainWindow = nullptr;
+    RunResult r;
+    r.returned = RunPatch(nullptr);
+    r.exitCode = Board().exitCode;
+    r.ready = Board().ready;
+    r.status = ReadStatus();
+    SetCurrentDirectoryW(previous);
+    return r;
+}
+
+uint64_t NginxLogMark() { return qt::SizeOf(qt::UnixToWine(qt::Env("QIRELL_TEST_NGINX_LOG"))); }
+
+std::string NginxLogSince(uint64_t mark) {
+    const std::string all = qt::ReadBytes(qt::UnixToWine(qt::Env("QIRELL_TEST_NGINX_LOG")));
+    return mark < all.size() ? all.substr(mark) : std::string();
+}
+
+size_t CountOccurrences(const std::string& haystack, const std::string& needle) {
+    size_t n = 0;
+    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace pt

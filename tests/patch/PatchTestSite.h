@@ -1,0 +1,56 @@
+#pragma once
+// A served update site per test case under the loopback servers' root, and in-process runs against it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/StatusBoard.h"
+
+namespace pt {
+
+struct Entry {
+    std::string path;
+    std::string content;              // what the server publishes under files/<path>
+    std::string url;                  // empty: the default address
+    std::string sha256;               // empty: the digest of content
+    int64_t size = -1;                // -1: the length of content
+    bool publish = true;
+
+    Entry(std::string p, std::string c, std::string u = "", std::string sha = "", int64_t sz = -1, bool pub = true)
+        : path(std::move(p)), content(std::move(c)), url(std::move(u)), sha256(std::move(sha)), size(sz),
+          publish(pub) {}
+};
+
+struct Site {
+    std::string name;
+    std::wstring root;  // Wine path of the case's folder on the server
+    std::string httpBase;   // http://localhost:PORT/<name>/
+    std::string faultBase;  // fault server, same files
+    std::string httpsBase;
+};
+
+bool ServersAvailable();
+Site MakeSite(const std::string& name);
+// Publishes every entry's content and writes manifest.json; returns its http address.
+std::string Publish(const Site& site, const std::string& version, const std::vector<Entry>& entries,
+                    const std::vector<std::string>& deleteFiles = {},
+                    const std::vector<std::string>& deleteDirs = {}, const std::string& extraJson = "");
+std::string ManifestText(const std::string& version, const std::vector<Entry>& entries,
+                         const std::vector<std::string>& deleteFiles, const std::vector<std::string>& deleteDirs,
+                         const std::string& extraJson);
+
+struct RunResult {
+    DWORD returned = 0;
+    int exitCode = -1;
+    bool ready = false;
+    StatusSnapshot status;
+};
+// Runs one patch run on this thread with gameDir as the current directory.
+RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose = true);
+
+// Request log of the plain web server: what was appended since a mark.
+uint64_t NginxLogMark();
+std::string NginxLogSince(uint64_t mark);
+size_t CountOccurrences(const std::string& haystack, const std::string& needle);
+
+}  // namespace pt

@@ -1,0 +1,484 @@
+// End-to-end runs of the patch stages in this process, against the loopback web servers.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "PatchTestSite.h"
+#include "TestSupport.h"
+#include "app/Settings.h"
+#include "patch/GameGuard.h"
+#include "patch/RunState.h"
+
+using pt::Entry;
+
+namespace {
+
+#define REQUIRE_SERVERS() \
+    if (!pt::ServersAvailable()) GTEST_SKIP() << "loopback test servers not running (run through tests/harness/run.sh)"
+
+std::wstring Game(const std::string& name) { return qt::FreshDir(L"patch-" + qt::Wide(name)); }
+
+std::wstring At(const std::wstring& dir, const std::string& rel) {
+    std::wstring p = dir + L"\\" + qt::Wide(rel);
+    for (auto& c : p)
+        if (c == L'/') c = L'\\';
+    return p;
+}
+
+void Put(const std::wstring& game, const std::string& rel, const std::string& bytes) {
+    std::wstring p = At(game, rel);
+    qt::MakeDirs(p.substr(0, p.rfind(L'\\')));
+    ASSERT_TRUE(qt::WriteBytes(p, bytes));
+}
+
+std::string Get(const std::wstring& game, const std::string& rel) { return qt::ReadBytes(At(game, rel)); }
+
+bool NoSideFiles(const std::wstring& dir) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return true;
+    bool clean = true;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        if (n.size() > 10 && n.substr(n.size() - 10) == L".patch.tmp") clean = false;
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !NoSideFiles(dir + L"\\" + n)) clean = false;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return clean;
+}
+
+std::string AsciiUpper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+int gProbeCalls = 0;
+int gProbeRunningFor = 0;  // the probe reports a running client this many times
+bool CountingProbe() {
+    ++gProbeCalls;
+    return gProbeRunningFor-- > 0;
+}
+
+struct ProbeScope {
+    ProbeScope(int runningFor) {
+        gProbeCalls = 0;
+        gProbeRunningFor = runningFor;
+        gClientRunningProbe = CountingProbe;
+    }
+    ~ProbeScope() { gClientRunningProbe = IsClientProcessRunning; }
+};
+
+}  // namespace
+
+TEST(CacheBusting, AppendsTicksWithTheRightSeparator) {
+    EXPECT_EQ(CacheBustingUrl(L"https://h/patch/manifest.json", 12345), L"https://h/patch/manifest.json?t=12345");
+    EXPECT_EQ(CacheBustingUrl(L"https://h/patch/manifest.json?ch=beta", 7), L"https://h/patch/manifest.json?ch=beta&t=7");
+    EXPECT_EQ(CacheBustingUrl(L"x", UINT64_MAX), L"x?t=18446744073709551615");
+}
+
+TEST(UpToDate, FetchesOnlyTheManifestAndEndsReadyWithoutTheGuard) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("uptodate");
+    std::vector<Entry> entries = {{"a.bin", "alpha"}, {"sub/b.txt", std::string(70000, 'b')}};
+    std::string url = pt::Publish(site, "1.0", entries);
+    std::wstring game = Game("uptodate");
+    for (auto& e : entries) Put(game, e.path, e.content);
+
+    ProbeScope probe(1000);  // a "running" client must not matter when nothing changes
+    uint64_t mark = pt::NginxLogMark();
+    pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false);
+    std::string log = pt::NginxLogSince(mark);
+
+    EXPECT_EQ(r.returned, 0u);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.ready);
+    EXPECT_EQ(r.status.headline, L"ตัวเกมเป็นเวอร์ชันล่าสุดแล้ว พร้อมเข้าเกม!");
+    EXPECT_EQ(r.status.detail, L"เวอร์ชันแพตช์: 1.0 · ตรวจสอบไฟล์ครบถ้วน");
+    EXPECT_EQ(r.status.progress, 1000);
+    EXPECT_EQ(gProbeCalls, 0);
+    EXPECT_EQ(pt::CountOccurrences(log, "/uptodate/manifest.json?t="), 1u) << log;
+    EXPECT_EQ(pt::CountOccurrences(log, "/uptodate/files/"), 0u) << log;
+    size_t t = log.find("manifest.json?t=");
+    ASSERT_NE(t, std::string::npos);
+    EXPECT_TRUE(isdigit(static_cast<unsigned char>(log[t + 16])));
+    EXPECT_TRUE(qt::Exists(game + L"\\savedata\\OptionInfo.lua"));
+}
+
+TEST(UpToDate, AddressWithAQueryGetsAmpersandT) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("query");
+    std::vector<Entry> entries = {{"a.bin", "alpha"}};
+    std::string url = pt::Publish(site, "1.0", entries) + "?ch=beta";
+    std::wstring game = Game("query");
+    uint64_t mark = pt::NginxLogMark();
+    pt::RunResult r = pt::RunInProcess(game, url);
+    std::string log = pt::NginxLogSince(mark);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(pt::CountOccurrences(log, "/query/manifest.json?ch=beta&t="), 1u) << log;
+    // File addresses are resolved without the manifest's query.
+    EXPECT_EQ(pt::CountOccurrences(log, "/query/files/a.bin "), 1u) << log;
+    EXPECT_EQ(Get(game, "a.bin"), "alpha");
+}
+
+TEST(Downloads, MissingAndDifferingFilesAreReplacedAndReadOnlyIsCleared) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("differ");
+    const std::string big(300000, 'q');
+    std::vector<Entry> entries = {
+        {"new/sub/file.dat", "brand new"},
+        {"samesize.bin", "NEWNEW"},
+        {"sizediff.bin", "longer content"},
+        {"caps.bin", "capitals", "", AsciiUpper(qt::Sha256Hex("capitals"))},
+        {"readonly.bin", big},
+        {"kept.bin", "kept"},
+    };
+    std::string url = pt::Publish(site, "2.0", entries);
+    std::wstring game = Game("differ");
+    Put(game, "samesize.bin", "OLDOLD");
+    Put(game, "sizediff.bin", "short");
+    Put(game, "caps.bin", "old caps");
+    Put(game, "readonly.bin", "old");
+    Put(game, "kept.bin", "kept");
+    SetFileAttributesW(At(game, "readonly.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    uint64_t mark = pt::NginxLogMark();
+    pt::RunResult r = pt::RunInProcess(game, url);
+    std::string log = pt::NginxLogSince(mark);
+
+    ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.headline) << " / " << qt::Utf8(r.status.detail);
+    EXPECT_EQ(r.status.headline, L"อัปเดตเสร็จสมบูรณ์ พร้อมเข้าเกม!");
+    EXPECT_EQ(r.status.detail, L"เวอร์ชันแพตช์: 2.0 · อัปเดต 5 ไฟล์เรียบร้อยแล้ว");
+    for (auto& e : entries) EXPECT_EQ(Get(game, e.path), e.content) << e.path;
+    EXPECT_FALSE(GetFileAttributesW(At(game, "readonly.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(pt::CountOccurrences(log, "/differ/files/kept.bin"), 0u);
+    EXPECT_EQ(pt::CountOccurrences(log, "/differ/files/new/sub/file.dat"), 1u);
+    EXPECT_TRUE(NoSideFiles(game));
+}
+
+TEST(Downloads, DefaultRelativeAndAbsoluteAddresses) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("addr");
+    std::vector<Entry> entries = {
+        {"default.bin", "d"},
+        {"relative.bin", "r", "elsewhere/rel.bin"},
+        {"absolute.bin", "a", site.httpBase + "abs/a.bin"},
+    };
+    std::string url = pt::Publish(site, "3", entries);
+    qt::MakeDirs(site.root + L"\\elsewhere");
+    qt::MakeDirs(site.root + L"\\abs");
+    qt::WriteBytes(site.root + L"\\elsewhere\\rel.bin", "r");
+    qt::WriteBytes(site.root + L"\\abs\\a.bin", "a");
+    std::wstring game = Game("addr");
+    uint64_t mark = pt::NginxLogMark();
+    pt::RunResult r = pt::RunInProcess(game, url + "?x=1");
+    std::string log = pt::NginxLogSince(mark);
+    ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
+    EXPECT_EQ(pt::CountOccurrences(log, "/addr/files/default.bin "), 1u) << log;
+    EXPECT_EQ(pt::CountOccurrences(log, "/addr/elsewhere/rel.bin "), 1u) << log;
+    EXPECT_EQ(pt::CountOccurrences(log, "/addr/abs/a.bin "), 1u) << log;
+    EXPECT_EQ(Get(game, "relative.bin"), "r");
+    EXPECT_EQ(Get(game, "absolute.bin"), "a");
+}
+
+TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("badmanifest");
+    std::wstring game = Game("badmanifest");
+    Put(game, "a.bin", "old");
+
+    pt::RunResult missing = pt::RunInProcess(game, site.httpBase + "manifest.json");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.returned, 1u);
+    EXPECT_FALSE(missing.ready);
+    EXPECT_EQ(missing.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
+    EXPECT_EQ(missing.status.detail, L"เซิร์ฟเวอร์ตอบกลับ HTTP 404");
+    EXPECT_EQ(missing.status.progress, 0);
+
+    pt::RunResult refused = pt::RunInProcess(game, "http://localhost:1/patch/manifest.json");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
+
+    for (const std::string body : {"", "not json", "{}", "{\"files\": [{\"path\": \"a.bin\"}]}",
+                                   "{\"files\": [{\"path\": \"a.bin\", \"sha256\": \"x\", \"size\": \"3\"}]}"}) {
+        qt::WriteBytes(site.root + L"\\manifest.json", body);
+        pt::RunResult r = pt::RunInProcess(game, site.httpBase + "manifest.json");
+        EXPECT_EQ(r.exitCode, 1) << body;
+        EXPECT_EQ(r.status.headline, L"ข้อมูลแพตช์ไม่ถูกต้อง") << body;
+        EXPECT_EQ(r.status.detail, L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้") << body;
+        EXPECT_EQ(r.status.progress, 0);
+    }
+    EXPECT_EQ(Get(game, "a.bin"), "old");
+    EXPECT_FALSE(qt::Exists(game + L"\\savedata"));
+}
+
+TEST(Failures, WrongDigestKeepsTheOldFileAndLeavesNoSideFile) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("wrongdigest");
+    std::vector<Entry> entries = {{"a.bin", "served", "", std::string(64, '0')}};
+    std::string url = pt::Publish(site, "1", entries);
+    std::wstring game = Game("wrongdigest");
+    Put(game, "a.bin", "old");
+    pt::RunResult r = pt::RunInProcess(game, url);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.status.headline, L"อัปเดตไม่สำเร็จ");
+    EXPECT_EQ(r.status.detail, L"ตรวจสอบความถูกต้อง (SHA-256) ไม่ผ่าน: a.bin");
+    EXPECT_EQ(r.status.progress, 0);
+    EXPECT_EQ(Get(game, "a.bin"), "old");
+    EXPECT_TRUE(NoSideFiles(game));
+}
+
+TEST(Failures, ThirdOfFiveFailingLeavesOneAndTwoNewAndTheNextRunFetchesOnlyTheRest) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("fiveof");
+    std::vector<Entry> entries;
+    for (int i = 1; i <= 5; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", "new " + std::to_string(i)});
+    entries[2].publish = false;
+    std::string url = pt::Publish(site, "5", entries);
+    std::wstring game = Game("fiveof");
+    for (int i = 1; i <= 5; ++i) Put(game, "f" + std::to_string(i) + ".bin", "old " + std::to_string(i));
+
+    pt::RunResult first = pt::RunInProcess(game, url);
+    EXPECT_EQ(first.exitCode, 1);
+    EXPECT_EQ(first.status.headline, L"อัปเดตไม่สำเร็จ");
+    EXPECT_EQ(first.status.detail, L"ดาวน์โหลด f3.bin ไม่สำเร็จ (HTTP 404)");
+    EXPECT_EQ(Get(game, "f1.bin"), "new 1");
+    EXPECT_EQ(Get(game, "f2.bin"), "new 2");
+    for (int i = 3; i <= 5; ++i) EXPECT_EQ(Get(game, "f" + std::to_string(i) + ".bin"), "old " + std::to_string(i));
+    EXPECT_TRUE(NoSideFiles(game));
+
+    entries[2].publish = true;
+    pt::Publish(site, "5", entries);
+    uint64_t mark = pt::NginxLogMark();
+    pt::RunResult second = pt::RunInProcess(game, url);
+    std::string log = pt::NginxLogSince(mark);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(second.status.detail, L"เวอร์ชันแพตช์: 5 · อัปเดต 3 ไฟล์เรียบร้อยแล้ว");
+    EXPECT_EQ(pt::CountOccurrences(log, "/fiveof/files/f1.bin"), 0u);
+    EXPECT_EQ(pt::CountOccurrences(log, "/fiveof/files/f2.bin"), 0u);
+    for (int i = 3; i <= 5; ++i)
+        EXPECT_EQ(pt::CountOccurrences(log, "/fiveof/files/f" + std::to_string(i) + ".bin"), 1u) << log;
+}
+
+TEST(Failures, LockedTargetFailsAfterRetriesAndNamesThePath) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("locked");
+    std::vector<Entry> entries = {{"first.bin", "one"}, {"locked.bin", "two"}};
+    std::string url = pt::Publish(site, "1", entries);
+    std::wstring game = Game("locked");
+    Put(game, "locked.bin", "held");
+    HANDLE held = CreateFileW(At(game, "locked.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    pt::RunResult r = pt::RunInProcess(game, url);
+    CloseHandle(held);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.status.headline, L"เขียนทับไฟล์ไม่สำเร็จ");
+    EXPECT_EQ(r.status.detail, L"ไม่สามารถอัปเดต locked.bin (กรุณาปิดเกมก่อนอัปเดต)");
+    EXPECT_EQ(r.status.progress, 0);
+    EXPECT_EQ(Get(game, "first.bin"), "one");
+    EXPECT_EQ(Get(game, "locked.bin"), "held");
+    EXPECT_TRUE(NoSideFiles(game));
+}
+
+TEST(PathRule, UnsafePathsAreNeverRequestedWrittenOrDeleted) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("unsafe");
+    std::wstring parent = qt::FreshDir(L"patch-unsafe-parent");
+    std::wstring game = parent + L"\\game";
+    qt::MakeDirs(game);
+    qt::WriteBytes(parent + L"\\victim.txt", "keep");
+    qt::MakeDirs(parent + L"\\victimdir");
+    qt::WriteBytes(parent + L"\\victimdir\\x.txt", "keep");
+    std::vector<Entry> entries = {{"ok.bin", "fine"},
+                                  {"/abs.bin", "x", "", "", -1, false},
+                                  {"\\back.bin", "x", "", "", -1, false},
+                                  {"C:x.bin", "x", "", "", -1, false},
+                                  {"a/../../victim.txt", "x", "", "", -1, false},
+                                  {"a..b", "x", "", "", -1, false},
+                                  {"f.txt:s", "x", "", "", -1, false}};
+    std::string url = pt::Publish(site, "1", entries, {"../victim.txt", "..\\victim.txt", "C:\\x", ""},
+                                  {"../victimdir", "..\\victimdir", "/victimdir", ""},
+                                  ",\n  \"files\": [{\"path\": \"\", \"sha256\": \"00\"}]");
+    uint64_t mark = pt::NginxLogMark();
+    pt::RunResult r = pt::RunInProcess(game, url);
+    std::string log = pt::NginxLogSince(mark);
+    EXPECT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
+    EXPECT_EQ(r.status.detail, L"เวอร์ชันแพตช์: 1 · อัปเดต 1 ไฟล์เรียบร้อยแล้ว");
+    EXPECT_EQ(pt::CountOccurrences(log, "/unsafe/files/"), 1u) << log;
+    EXPECT_EQ(qt::ReadBytes(parent + L"\\victim.txt"), "keep");
+    EXPECT_EQ(qt::ReadBytes(parent + L"\\victimdir\\x.txt"), "keep");
+    EXPECT_FALSE(qt::Exists(game + L"\\a..b"));
+    EXPECT_FALSE(qt::Exists(game + L"\\f.txt"));
+}
+
+TEST(Removals, FilesAndTreesGoWhileDataIsProtected) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("removals");
+    std::wstring game = Game("removals");
+    Put(game, "old/legacy.dll", "x");
+    SetFileAttributesW(At(game, "old/legacy.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+    Put(game, "cache/a/b/deep.bin", "x");
+    Put(game, "cache/ro.bin", "x");
+    SetFileAttributesW(At(game, "cache/ro.bin").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetFileAttributesW(At(game, "cache/a").c_str(), FILE_ATTRIBUTE_READONLY);
+    Put(game, "data/keep.spr", "keep");
+    Put(game, "isfile.txt", "stays: named as a directory");
+    Put(game, "isdir/inside.txt", "stays: named as a file");
+    Put(game, "both.bin", "old both");
+    std::vector<Entry> entries = {{"both.bin", "new both"}, {"fresh.bin", "fresh"}};
+    std::string url = pt::Publish(site, "9", entries, {"old/legacy.dll", "isdir", "both.bin", "fresh.bin"},
+                                  {"cache", "Data", "DATA", "data", "isfile.txt", "missing"});
+    pt::RunResult r = pt::RunInProcess(game, url);
+    ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
+    EXPECT_FALSE(qt::Exists(At(game, "old/legacy.dll")));
+    EXPECT_FALSE(qt::Exists(At(game, "cache")));
+    EXPECT_EQ(Get(game, "data/keep.spr"), "keep");
+    EXPECT_EQ(Get(game, "isfile.txt"), "stays: named as a directory");
+    EXPECT_TRUE(qt::Exists(At(game, "isdir/inside.txt")));
+    // Selected before the downloads: an existing file is replaced, then removed; a new one stays.
+    EXPECT_FALSE(qt::Exists(At(game, "both.bin")));
+    EXPECT_EQ(Get(game, "fresh.bin"), "fresh");
+}
+
+TEST(Removals, DataWithATrailingSlashIsNotProtectedAndAHeldFileStays) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("removals2");
+    std::wstring game = Game("removals2");
+    Put(game, "data/x.spr", "x");
+    Put(game, "tree/held.bin", "held");
+    Put(game, "tree/other.bin", "other");
+    Put(game, "tree/sub/more.bin", "more");
+    HANDLE held = CreateFileW(At(game, "tree/held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::string url = pt::Publish(site, "1", {{"a.bin", "a"}}, {}, {"data/", "tree"});
+    pt::RunResult r = pt::RunInProcess(game, url);
+    CloseHandle(held);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.ready);
+    EXPECT_FALSE(qt::Exists(At(game, "data")));
+    EXPECT_EQ(Get(game, "tree/held.bin"), "held");
+    EXPECT_FALSE(qt::Exists(At(game, "tree/other.bin")));
+    EXPECT_FALSE(qt::Exists(At(game, "tree/sub")));
+}
+
+TEST(RemoveTreeLinks, ALinkInsideTheTreeIsRemovedWithoutEnteringItsTarget) {
+    std::wstring base = qt::FreshDir(L"patch-links");
+    qt::MakeDirs(base + L"\\outside");
+    qt::WriteBytes(base + L"\\outside\\precious.txt", "keep");
+    qt::MakeDirs(base + L"\\tree");
+    qt::WriteBytes(base + L"\\tree\\a.txt", "x");
+    if (!CreateSymbolicLinkW((base + L"\\tree\\link").c_str(), (base + L"\\outside").c_str(),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+        GTEST_SKIP() << "directory links cannot be made here (error " << GetLastError() << ")";
+    }
+    DWORD la = GetFileAttributesW((base + L"\\tree\\link").c_str());
+    ASSERT_NE(la, INVALID_FILE_ATTRIBUTES);
+    if (!(la & FILE_ATTRIBUTE_REPARSE_POINT)) GTEST_SKIP() << "links do not report as reparse points here";
+    EXPECT_TRUE(RemoveTree(base + L"\\tree"));
+    EXPECT_FALSE(qt::Exists(base + L"\\tree"));
+    EXPECT_EQ(qt::ReadBytes(base + L"\\outside\\precious.txt"), "keep");
+    // A listed directory that is itself a link goes as a link.
+    ASSERT_TRUE(CreateSymbolicLinkW((base + L"\\toplink").c_str(), (base + L"\\outside").c_str(),
+                                    SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE));
+    EXPECT_TRUE(RemoveTree(base + L"\\toplink"));
+    EXPECT_FALSE(qt::Exists(base + L"\\toplink"));
+    EXPECT_EQ(qt::ReadBytes(base + L"\\outside\\precious.txt"), "keep");
+}
+
+TEST(RemoveTreeLinks, AFileIsNotATree) {
+    std::wstring base = qt::FreshDir(L"patch-notatree");
+    qt::WriteBytes(base + L"\\f", "x");
+    EXPECT_FALSE(RemoveTree(base + L"\\f"));
+    EXPECT_TRUE(qt::Exists(base + L"\\f"));
+    EXPECT_TRUE(RemoveTree(base + L"\\never-there"));
+}
+
+TEST(SelfUpdate, TheRunningProgramsNameIsMovedAsideOnlyAtTheTop) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("selfupdate");
+    std::wstring game = Game("selfupdate");
+    Put(game, "Updater.exe", "old self");
+    Put(game, "Updater.exe.old", "older leftover");
+    Put(game, "tools/Updater.exe", "old tool");
+    std::vector<Entry> entries = {{"UPDATER.EXE", "new self"}, {"tools/Updater.exe", "new tool"}};
+    std::string url = pt::Publish(site, "1", entries);
+    std::wstring savedName = Settings().exeName;
+    Settings().exeName = L"Updater.exe";
+    pt::RunResult r = pt::RunInProcess(game, url);
+    Settings().exeName = savedName;
+    ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
+    EXPECT_EQ(Get(game, "Updater.exe"), "new self");
+    EXPECT_EQ(Get(game, "Updater.exe.old"), "old self");
+    EXPECT_EQ(Get(game, "tools/Updater.exe"), "new tool");
+    EXPECT_FALSE(qt::Exists(At(game, "tools/Updater.exe.old")));
+}
+
+TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("guard");
+    std::string url = pt::Publish(site, "1", {{"a.bin", "new"}});
+    std::wstring game = Game("guard");
+    Put(game, "a.bin", "old");
+
+    // Answers each box the run shows: Retry twice, then Cancel.
+    auto answer = [](std::vector<int> buttons, int* seen) {
+        for (int button : buttons) {
+            HWND box = nullptr;
+            for (int i = 0; i < 200 && !box; ++i) {
+                box = FindWindowW(L"#32770", L"Qirell QX Auto-Patcher");
+                if (!box) Sleep(50);
+            }
+            if (!box) return;
+            ++*seen;
+            HWND b = GetDlgItem(box, button);
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)b);
+            for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
+        }
+    };
+    {
+        ProbeScope probe(1000);
+        int seen = 0;
+        std::thread t(answer, std::vector<int>{IDRETRY, IDRETRY, IDCANCEL}, &seen);
+        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false);
+        t.join();
+        EXPECT_EQ(seen, 3);
+        EXPECT_EQ(gProbeCalls, 3);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.status.headline, L"ยกเลิกการอัปเดต");
+        EXPECT_EQ(r.status.detail, L"กรุณาปิดเกม Qirell QX ทุกจอก่อนกดอัปเดตอีกครั้ง");
+        EXPECT_EQ(r.status.progress, 0);
+        EXPECT_EQ(Get(game, "a.bin"), "old");
+    }
+    {
+        ProbeScope probe(1);  // closed after the first Retry
+        int seen = 0;
+        std::thread t(answer, std::vector<int>{IDRETRY}, &seen);
+        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false);
+        t.join();
+        EXPECT_EQ(seen, 1);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(Get(game, "a.bin"), "new");
+    }
+    {
+        ProbeScope probe(1000);  // auto-close never asks
+        Put(game, "a.bin", "old again");
+        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/true);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(gProbeCalls, 1);
+        EXPECT_EQ(Get(game, "a.bin"), "new");
+    }
+}
+
+TEST(Https, AFullUpdateOverTls) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("tls");
+    std::vector<Entry> entries = {{"a.bin", std::string(200000, 'z')}, {"b/c.bin", "c"}};
+    pt::Publish(site, "tls", entries);
+    std::wstring game = Game("tls");
+    pt::RunResult r = pt::RunInProcess(game, site.httpsBase + "manifest.json");
+    ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.headline) << " / " << qt::Utf8(r.status.detail);
+    for (auto& e : entries) EXPECT_EQ(Get(game, e.path), e.content);
+}
