@@ -12,3 +12,11 @@ TEST(IsSafeRelativePath, AcceptsOrdinaryRelativePaths) {
                           "\xE0\xB8\x81.txt", "data/", "./data"})
         EXPECT_TRUE(IsSafeRelativePath(p)) << p;
 }
+
+TEST(IsSafeRelativePath, RefusesDeviceNamesInAnyComponent) {
+    for (const char* p : {"CON", "nul", "NUL.txt", "a/aux.dat", "com1", "LPT9.log", "dir\\Prn", "con .txt",
+                          "conout$", "a/nul/b"})
+        EXPECT_FALSE(IsSafeRelativePath(p)) << p;
+    for (const char* p : {"console.txt", "com10", "com0", "lpt", "nullable/x", "a/connect.dat", "auxiliary"})
+        EXPECT_TRUE(IsSafeRelativePath(p)) << p;
+}
