@@ -27,3 +27,7 @@ clean:
 
 demo: deps
 	@bash scripts/demo.sh
+
+# Benchmarks, side by side with the practical limits; not part of the tests.
+bench: build
+	@bash scripts/bench.sh

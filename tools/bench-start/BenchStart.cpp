@@ -1,0 +1,68 @@
+// bench-start EXE [ARGS...]: starts EXE, waits (at most 30 s) until its window shows the painted header
+// band, prints the milliseconds it took, then ends the process it started.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Search {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindOwnWindow(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(hwnd, cls, 64);
+    if (pid == s->pid && std::wstring(cls) == L"QirellPatcherWnd" && IsWindowVisible(hwnd)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool HeaderPainted(HWND hwnd) {
+    HDC dc = GetDC(hwnd);
+    if (!dc) return false;
+    COLORREF c = GetPixel(dc, 4, 4);
+    ReleaseDC(hwnd, dc);
+    return c == RGB(28, 34, 53);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
+    for (int i = 2; i < argc; ++i) cmd += L" " + std::wstring(argv[i]);
+    std::wstring dir = argv[1];
+    dir = dir.substr(0, dir.find_last_of(L"\\/"));
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    LARGE_INTEGER freq, t0, t1;
+    QueryPerformanceFrequency(&freq);
+    QueryPerformanceCounter(&t0);
+    if (!CreateProcessW(argv[1], cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) return 3;
+    CloseHandle(pi.hThread);
+    int rc = 1;
+    for (int i = 0; i < 30000; ++i) {
+        Search s = {pi.dwProcessId, nullptr};
+        EnumWindows(FindOwnWindow, reinterpret_cast<LPARAM>(&s));
+        if (s.found && HeaderPainted(s.found)) {
+            QueryPerformanceCounter(&t1);
+            printf("%.1f\n", (t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart);
+            rc = 0;
+            break;
+        }
+        Sleep(1);
+    }
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hProcess);
+    return rc;
+}
