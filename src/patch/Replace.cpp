@@ -19,8 +19,10 @@ void CreateParentDirectories(const std::wstring& localPath) {
     }
 }
 
+bool IsOwnExecutable(const std::wstring& localPath) { return AsciiEqualNoCase(localPath, Settings().exeName); }
+
 void PrepareTarget(const std::wstring& localPath) {
-    if (AsciiEqualNoCase(localPath, Settings().exeName)) {
+    if (IsOwnExecutable(localPath)) {
         // The running executable can be renamed but not overwritten; start-up deletes the .old next time.
         const std::wstring aside = localPath + L".old";
         DeleteFileW(aside.c_str());
@@ -58,6 +60,9 @@ bool DownloadAndReplace(RunState& run) {
         PrepareTarget(localPath);
         if (!SwapIntoPlace(tempPath, localPath)) {
             DeleteFileW(tempPath.c_str());
+            // Without this the folder would be left with no patcher under its own name.
+            if (IsOwnExecutable(localPath) && GetFileAttributesW(localPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+                MoveFileExW((localPath + L".old").c_str(), localPath.c_str(), 0);
             UpdateStatus(L"เขียนทับไฟล์ไม่สำเร็จ",
                          L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
             return false;
