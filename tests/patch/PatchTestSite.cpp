@@ -8,7 +8,7 @@
 
 namespace pt {
 
-bool ServersAvailable() { return !qt::Env("QIRELL_TEST_WWW").empty() && !qt::Env("QIRELL_TEST_HTTP_PORT").empty(); }
+bool ServersAvailable() { return qt::ServersAvailable(); }
 
 Site MakeSite(const std::string& name) {
     Site s;
@@ -90,17 +90,23 @@ RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestU
     return r;
 }
 
-uint64_t NginxLogMark() { return qt::SizeOf(qt::UnixToWine(qt::Env("QIRELL_TEST_NGINX_LOG"))); }
-
-std::string NginxLogSince(uint64_t mark) {
-    const std::string all = qt::ReadBytes(qt::UnixToWine(qt::Env("QIRELL_TEST_NGINX_LOG")));
-    return mark < all.size() ? all.substr(mark) : std::string();
+std::vector<std::string> TargetsSince(const qt::LogMark& mark, size_t atLeast) {
+    std::vector<std::string> targets;
+    for (const qt::ServerRequest& r : qt::WaitForRequests(mark, atLeast)) targets.push_back(r.target);
+    return targets;
 }
 
-size_t CountOccurrences(const std::string& haystack, const std::string& needle) {
+size_t CountStartingWith(const std::vector<std::string>& targets, const std::string& prefix) {
     size_t n = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    for (const std::string& t : targets)
+        if (t.compare(0, prefix.size(), prefix) == 0) ++n;
     return n;
+}
+
+std::string Joined(const std::vector<std::string>& targets) {
+    std::string out;
+    for (const std::string& t : targets) out += t + "\n";
+    return out;
 }
 
 }  // namespace pt

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "TestServers.h"
 #include "app/StatusBoard.h"
 
 namespace pt {
@@ -48,9 +49,10 @@ struct RunResult {
 // Runs one patch run on this thread with gameDir as the current directory.
 RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose = true);
 
-// Request log of the plain web server: what was appended since a mark.
-uint64_t NginxLogMark();
-std::string NginxLogSince(uint64_t mark);
-size_t CountOccurrences(const std::string& haystack, const std::string& needle);
+// Request targets (path and query) both servers logged since mark, once at least atLeast are there.
+std::vector<std::string> TargetsSince(const qt::LogMark& mark, size_t atLeast);
+// How many targets begin with prefix.
+size_t CountStartingWith(const std::vector<std::string>& targets, const std::string& prefix);
+std::string Joined(const std::vector<std::string>& targets);
 
 }  // namespace pt

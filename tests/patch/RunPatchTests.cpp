@@ -87,9 +87,9 @@ TEST(UpToDate, FetchesOnlyTheManifestAndEndsReadyWithoutTheGuard) {
     for (auto& e : entries) Put(game, e.path, e.content);
 
     ProbeScope probe(1000);  // a "running" client must not matter when nothing changes
-    uint64_t mark = pt::NginxLogMark();
+    qt::LogMark mark = qt::MarkLogs();
     pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false);
-    std::string log = pt::NginxLogSince(mark);
+    std::vector<std::string> log = pt::TargetsSince(mark, 1);
 
     EXPECT_EQ(r.returned, 0u);
     EXPECT_EQ(r.exitCode, 0);
@@ -98,11 +98,12 @@ TEST(UpToDate, FetchesOnlyTheManifestAndEndsReadyWithoutTheGuard) {
     EXPECT_EQ(r.status.detail, L"เวอร์ชันแพตช์: 1.0 · ตรวจสอบไฟล์ครบถ้วน");
     EXPECT_EQ(r.status.progress, 1000);
     EXPECT_EQ(gProbeCalls, 0);
-    EXPECT_EQ(pt::CountOccurrences(log, "/uptodate/manifest.json?t="), 1u) << log;
-    EXPECT_EQ(pt::CountOccurrences(log, "/uptodate/files/"), 0u) << log;
-    size_t t = log.find("manifest.json?t=");
-    ASSERT_NE(t, std::string::npos);
-    EXPECT_TRUE(isdigit(static_cast<unsigned char>(log[t + 16])));
+    EXPECT_EQ(pt::CountStartingWith(log, "/uptodate/manifest.json?t="), 1u) << pt::Joined(log);
+    EXPECT_EQ(pt::CountStartingWith(log, "/uptodate/files/"), 0u) << pt::Joined(log);
+    ASSERT_FALSE(log.empty());
+    const std::string ticks = log[0].substr(log[0].find("?t=") + 3);
+    EXPECT_FALSE(ticks.empty());
+    EXPECT_EQ(ticks.find_first_not_of("0123456789"), std::string::npos) << log[0];
     EXPECT_TRUE(qt::Exists(game + L"\\savedata\\OptionInfo.lua"));
 }
 
@@ -112,13 +113,13 @@ TEST(UpToDate, AddressWithAQueryGetsAmpersandT) {
     std::vector<Entry> entries = {{"a.bin", "alpha"}};
     std::string url = pt::Publish(site, "1.0", entries) + "?ch=beta";
     std::wstring game = Game("query");
-    uint64_t mark = pt::NginxLogMark();
+    qt::LogMark mark = qt::MarkLogs();
     pt::RunResult r = pt::RunInProcess(game, url);
-    std::string log = pt::NginxLogSince(mark);
+    std::vector<std::string> log = pt::TargetsSince(mark, 2);
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(pt::CountOccurrences(log, "/query/manifest.json?ch=beta&t="), 1u) << log;
+    EXPECT_EQ(pt::CountStartingWith(log, "/query/manifest.json?ch=beta&t="), 1u) << pt::Joined(log);
     // File addresses are resolved without the manifest's query.
-    EXPECT_EQ(pt::CountOccurrences(log, "/query/files/a.bin "), 1u) << log;
+    EXPECT_EQ(pt::CountStartingWith(log, "/query/files/a.bin"), 1u) << pt::Joined(log);
     EXPECT_EQ(Get(game, "a.bin"), "alpha");
 }
 
@@ -143,17 +144,17 @@ TEST(Downloads, MissingAndDifferingFilesAreReplacedAndReadOnlyIsCleared) {
     Put(game, "kept.bin", "kept");
     SetFileAttributesW(At(game, "readonly.bin").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    uint64_t mark = pt::NginxLogMark();
+    qt::LogMark mark = qt::MarkLogs();
     pt::RunResult r = pt::RunInProcess(game, url);
-    std::string log = pt::NginxLogSince(mark);
+    std::vector<std::string> log = pt::TargetsSince(mark, 6);
 
     ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.headline) << " / " << qt::Utf8(r.status.detail);
     EXPECT_EQ(r.status.headline, L"อัปเดตเสร็จสมบูรณ์ พร้อมเข้าเกม!");
     EXPECT_EQ(r.status.detail, L"เวอร์ชันแพตช์: 2.0 · อัปเดต 5 ไฟล์เรียบร้อยแล้ว");
     for (auto& e : entries) EXPECT_EQ(Get(game, e.path), e.content) << e.path;
     EXPECT_FALSE(GetFileAttributesW(At(game, "readonly.bin").c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_EQ(pt::CountOccurrences(log, "/differ/files/kept.bin"), 0u);
-    EXPECT_EQ(pt::CountOccurrences(log, "/differ/files/new/sub/file.dat"), 1u);
+    EXPECT_EQ(pt::CountStartingWith(log, "/differ/files/kept.bin"), 0u);
+    EXPECT_EQ(pt::CountStartingWith(log, "/differ/files/new/sub/file.dat"), 1u);
     EXPECT_TRUE(NoSideFiles(game));
 }
 
@@ -171,13 +172,13 @@ TEST(Downloads, DefaultRelativeAndAbsoluteAddresses) {
     qt::WriteBytes(site.root + L"\\elsewhere\\rel.bin", "r");
     qt::WriteBytes(site.root + L"\\abs\\a.bin", "a");
     std::wstring game = Game("addr");
-    uint64_t mark = pt::NginxLogMark();
+    qt::LogMark mark = qt::MarkLogs();
     pt::RunResult r = pt::RunInProcess(game, url + "?x=1");
-    std::string log = pt::NginxLogSince(mark);
+    std::vector<std::string> log = pt::TargetsSince(mark, 4);
     ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
-    EXPECT_EQ(pt::CountOccurrences(log, "/addr/files/default.bin "), 1u) << log;
-    EXPECT_EQ(pt::CountOccurrences(log, "/addr/elsewhere/rel.bin "), 1u) << log;
-    EXPECT_EQ(pt::CountOccurrences(log, "/addr/abs/a.bin "), 1u) << log;
+    EXPECT_EQ(pt::CountStartingWith(log, "/addr/files/default.bin"), 1u) << pt::Joined(log);
+    EXPECT_EQ(pt::CountStartingWith(log, "/addr/elsewhere/rel.bin"), 1u) << pt::Joined(log);
+    EXPECT_EQ(pt::CountStartingWith(log, "/addr/abs/a.bin"), 1u) << pt::Joined(log);
     EXPECT_EQ(Get(game, "relative.bin"), "r");
     EXPECT_EQ(Get(game, "absolute.bin"), "a");
 }
@@ -250,15 +251,15 @@ TEST(Failures, ThirdOfFiveFailingLeavesOneAndTwoNewAndTheNextRunFetchesOnlyTheRe
 
     entries[2].publish = true;
     pt::Publish(site, "5", entries);
-    uint64_t mark = pt::NginxLogMark();
+    qt::LogMark mark = qt::MarkLogs();
     pt::RunResult second = pt::RunInProcess(game, url);
-    std::string log = pt::NginxLogSince(mark);
+    std::vector<std::string> log = pt::TargetsSince(mark, 4);
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(second.status.detail, L"เวอร์ชันแพตช์: 5 · อัปเดต 3 ไฟล์เรียบร้อยแล้ว");
-    EXPECT_EQ(pt::CountOccurrences(log, "/fiveof/files/f1.bin"), 0u);
-    EXPECT_EQ(pt::CountOccurrences(log, "/fiveof/files/f2.bin"), 0u);
+    EXPECT_EQ(pt::CountStartingWith(log, "/fiveof/files/f1.bin"), 0u);
+    EXPECT_EQ(pt::CountStartingWith(log, "/fiveof/files/f2.bin"), 0u);
     for (int i = 3; i <= 5; ++i)
-        EXPECT_EQ(pt::CountOccurrences(log, "/fiveof/files/f" + std::to_string(i) + ".bin"), 1u) << log;
+        EXPECT_EQ(pt::CountStartingWith(log, "/fiveof/files/f" + std::to_string(i) + ".bin"), 1u) << pt::Joined(log);
 }
 
 TEST(Failures, LockedTargetFailsAfterRetriesAndNamesThePath) {
@@ -301,12 +302,12 @@ TEST(PathRule, UnsafePathsAreNeverRequestedWrittenOrDeleted) {
     std::string url = pt::Publish(site, "1", entries, {"../victim.txt", "..\\victim.txt", "C:\\x", ""},
                                   {"../victimdir", "..\\victimdir", "/victimdir", ""},
                                   ",\n  \"files\": [{\"path\": \"\", \"sha256\": \"00\"}]");
-    uint64_t mark = pt::NginxLogMark();
+    qt::LogMark mark = qt::MarkLogs();
     pt::RunResult r = pt::RunInProcess(game, url);
-    std::string log = pt::NginxLogSince(mark);
+    std::vector<std::string> log = pt::TargetsSince(mark, 2);
     EXPECT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
     EXPECT_EQ(r.status.detail, L"เวอร์ชันแพตช์: 1 · อัปเดต 1 ไฟล์เรียบร้อยแล้ว");
-    EXPECT_EQ(pt::CountOccurrences(log, "/unsafe/files/"), 1u) << log;
+    EXPECT_EQ(pt::CountStartingWith(log, "/unsafe/files/"), 1u) << pt::Joined(log);
     EXPECT_EQ(qt::ReadBytes(parent + L"\\victim.txt"), "keep");
     EXPECT_EQ(qt::ReadBytes(parent + L"\\victimdir\\x.txt"), "keep");
     EXPECT_FALSE(qt::Exists(game + L"\\a..b"));
