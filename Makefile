@@ -31,3 +31,7 @@ demo: deps
 # Benchmarks, side by side with the practical limits; not part of the tests.
 bench: build
 	@bash scripts/bench.sh
+
+# The randomised fault and kill tests, many more rounds.
+soak: build
+	QIRELL_SOAK_ROUNDS=$${QIRELL_SOAK_ROUNDS:-200} CTEST_ARGS="-R patch_tests" bash tests/harness/run.sh $(BUILD)

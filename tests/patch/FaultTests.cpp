@@ -42,7 +42,8 @@ TEST(Faults, RandomServerFaultsNeverLeaveAnythingInBetween) {
 
     const std::vector<std::string> kinds = {"cut", "status500", "status503", "extra", "extra-open", "wrong",
                                             "drop", "stall", "short-announced"};
-    for (int round = 0; round < 12; ++round) {
+    const int rounds = pt::SoakRounds(12);
+    for (int round = 0; round < rounds; ++round) {
         // One file of the list, chosen at random, is served with a random fault; the others plainly.
         std::vector<pt::Entry> faulty = clean;
         const int victim = std::uniform_int_distribution<int>(0, kFiles - 1)(gen);

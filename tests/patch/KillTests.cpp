@@ -39,7 +39,8 @@ TEST(Kill, EveryFileIsOldOrNewAfterAKillAndTheNextRunConverges) {
 
     std::mt19937 gen(20261209);
     std::uniform_int_distribution<int> when(30, 1500);
-    for (int round = 0; round < 6; ++round) {
+    const int rounds = pt::SoakRounds(6);
+    for (int round = 0; round < rounds; ++round) {
         std::wstring game = qt::FreshDir(L"kill-" + std::to_wstring(round));
         qt::MakeDirs(game + L"\\pack");
         qt::WriteBytes(game + L"\\data.qpa", "qpa");

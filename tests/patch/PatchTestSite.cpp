@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "TestSupport.h"
 #include "app/Settings.h"
 #include "patch/RunPatch.h"
@@ -107,6 +109,12 @@ std::string Joined(const std::vector<std::string>& targets) {
     std::string out;
     for (const std::string& t : targets) out += t + "\n";
     return out;
+}
+
+int SoakRounds(int normal) {
+    const std::string v = qt::Env("QIRELL_SOAK_ROUNDS");
+    const int n = v.empty() ? 0 : std::atoi(v.c_str());
+    return n > 0 ? n : normal;
 }
 
 }  // namespace pt

@@ -54,5 +54,7 @@ std::vector<std::string> TargetsSince(const qt::LogMark& mark, size_t atLeast);
 // How many targets begin with prefix.
 size_t CountStartingWith(const std::vector<std::string>& targets, const std::string& prefix);
 std::string Joined(const std::vector<std::string>& targets);
+// Rounds of the randomised tests: the default, or QIRELL_SOAK_ROUNDS for the long soak run.
+int SoakRounds(int normal);
 
 }  // namespace pt
