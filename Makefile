@@ -34,4 +34,4 @@ bench: build
 
 # The randomised fault and kill tests, many more rounds.
 soak: build
-	QIRELL_SOAK_ROUNDS=$${QIRELL_SOAK_ROUNDS:-200} CTEST_ARGS="-R patch_tests" bash tests/harness/run.sh $(BUILD)
+	QIRELL_SOAK_ROUNDS=$${QIRELL_SOAK_ROUNDS:-60} CTEST_ARGS="-R patch_tests" bash tests/harness/run.sh $(BUILD)
