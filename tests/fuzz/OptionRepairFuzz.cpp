@@ -37,12 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         }
         Check(out.size() == input.size() + 1);
-        const size_t at = out.find(kModeEleven);
-        Check(at != std::string::npos);
-        std::string back = out;
-        back.replace(at, kModeEleven.size(), kModeZero);
-        Check(back.size() == input.size());
-        Check(Differences(input, back) <= 3);
+        // Some "= 11" line of the output must be the repaired "= 0" line of the input.
+        bool explained = false;
+        for (size_t at = out.find(kModeEleven); at != std::string::npos && !explained;
+             at = out.find(kModeEleven, at + 1)) {
+            std::string back = out;
+            back.replace(at, kModeEleven.size(), kModeZero);
+            explained = back.size() == input.size() && Differences(input, back) <= 3;
+        }
+        Check(explained);
     }
     return 0;
 }
