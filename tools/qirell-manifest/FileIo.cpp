@@ -1,0 +1,75 @@
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "Sha256.h"
+#include "Tool.h"
+
+bool ReadWholeFile(const fs::path& p, std::string& bytes) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error) {
+    std::string text;
+    if (!ReadWholeFile(p, text)) {
+        error = PathToUtf8(p) + ": cannot be read";
+        return false;
+    }
+    if (!ParseManifest(text, manifest)) {
+        error = PathToUtf8(p) + ": not a valid manifest";
+        return false;
+    }
+    return true;
+}
+
+bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progress, uint64_t& size,
+                 std::string& sha256, std::string& error) {
+    std::ifstream in(source, std::ios::binary);
+    if (!in) {
+        error = PathToUtf8(source) + ": cannot be read";
+        return false;
+    }
+    std::ofstream out;
+    if (!target.empty()) {
+        std::error_code ec;
+        fs::create_directories(target.parent_path(), ec);
+        out.open(target, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            error = PathToUtf8(target) + ": cannot be written";
+            return false;
+        }
+    }
+    ToolSha256 h;
+    Sha256Begin(h);
+    std::vector<char> buffer(1 << 20);
+    size = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        std::streamsize got = in.gcount();
+        if (got <= 0) break;
+        Sha256Add(h, buffer.data(), static_cast<size_t>(got));
+        size += static_cast<uint64_t>(got);
+        if (out.is_open() && !out.write(buffer.data(), got)) {
+            error = PathToUtf8(target) + ": write failed";
+            return false;
+        }
+        ProgressAdvance(progress, static_cast<uint64_t>(got), false);
+    }
+    if (in.bad()) {
+        error = PathToUtf8(source) + ": read failed";
+        return false;
+    }
+    if (out.is_open()) {
+        out.close();
+        if (!out) {
+            error = PathToUtf8(target) + ": write failed";
+            return false;
+        }
+    }
+    sha256 = Sha256FinishHex(h);
+    ProgressAdvance(progress, 0, true);
+    return true;
+}

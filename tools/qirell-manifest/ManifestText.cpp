@@ -1,0 +1,70 @@
+#include "Tool.h"
+
+bool AppendJsonString(std::string& out, const std::string& value) {
+    out += '"';
+    for (char c : value) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                // The reader does not decode \u escapes, so other control bytes cannot be written at all.
+                if (static_cast<unsigned char>(c) < 0x20) return false;
+                out += c;  // UTF-8 passes through as it is
+        }
+    }
+    out += '"';
+    return true;
+}
+
+namespace {
+
+bool AppendStringList(std::string& out, const char* name, const std::vector<std::string>& items, std::string& error) {
+    out += "  \"";
+    out += name;
+    out += "\": [";
+    for (size_t i = 0; i < items.size(); ++i) {
+        out += i ? ",\n    " : "\n    ";
+        if (!AppendJsonString(out, items[i])) {
+            error = items[i] + ": holds a control character";
+            return false;
+        }
+    }
+    out += items.empty() ? "]" : "\n  ]";
+    return true;
+}
+
+}  // namespace
+
+bool ManifestText(const std::string& version, const std::vector<ReleaseFile>& files, const std::string& urlPrefix,
+                  const std::vector<std::string>& deleteFiles, const std::vector<std::string>& deleteDirs,
+                  std::string& text, std::string& error) {
+    text = "{\n  \"version\": ";
+    if (!AppendJsonString(text, version)) {
+        error = "the version text holds a control character";
+        return false;
+    }
+    text += ",\n  \"files\": [";
+    for (size_t i = 0; i < files.size(); ++i) {
+        const ReleaseFile& f = files[i];
+        text += i ? ",\n    {\"path\": " : "\n    {\"path\": ";
+        bool ok = AppendJsonString(text, f.path);
+        if (ok && !urlPrefix.empty()) {
+            text += ", \"url\": ";
+            ok = AppendJsonString(text, urlPrefix + f.path);
+        }
+        if (!ok) {
+            error = f.path + ": holds a control character";
+            return false;
+        }
+        text += ", \"size\": " + std::to_string(f.size) + ", \"sha256\": \"" + f.sha256 + "\"}";
+    }
+    text += files.empty() ? "],\n" : "\n  ],\n";
+    if (!AppendStringList(text, "delete_files", deleteFiles, error)) return false;
+    text += ",\n";
+    if (!AppendStringList(text, "delete_dirs", deleteDirs, error)) return false;
+    text += "\n}\n";
+    return true;
+}
