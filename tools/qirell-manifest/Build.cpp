@@ -47,15 +47,18 @@ int RunBuild(const std::vector<std::string>& args) {
             ok = value(out) && !out.empty();
         } else if (!a.empty() && a[0] == '-') {
             Fail("build: unknown option " + a);
+            std::fputs(kBuildHelp, stderr);
             return 2;
         } else if (release.empty()) {
             release = a;
         } else {
             Fail("build: more than one release folder given (" + a + ")");
+            std::fputs(kBuildHelp, stderr);
             return 2;
         }
         if (!ok) {
             Fail("build: " + a + " needs a value");
+            std::fputs(kBuildHelp, stderr);
             return 2;
         }
     }
