@@ -483,3 +483,21 @@ TEST(Https, AFullUpdateOverTls) {
     ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.headline) << " / " << qt::Utf8(r.status.detail);
     for (auto& e : entries) EXPECT_EQ(Get(game, e.path), e.content);
 }
+
+TEST(LongPaths, AGameFolderDeeperThanMaxPathIsPatchedInPlace) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("longpaths");
+    std::wstring game = qt::FreshDir(L"patch-long");
+    for (int i = 0; i < 6; ++i) game += L"\\" + std::wstring(45, static_cast<wchar_t>(L'a' + i));
+    qt::MakeDirs(game);
+    if (!qt::Exists(game)) GTEST_SKIP() << "folders past MAX_PATH cannot be made here";
+    ASSERT_GT(game.size(), 260u);
+    const std::string deepName = "sub/" + std::string(40, 'n') + ".bin";
+    std::string url = pt::Publish(site, "1", {{deepName, "deep"}, {"top.bin", "top"}}, {"gone.bin"});
+    qt::WriteBytes(game + L"\\gone.bin", "x");
+    pt::RunResult r = pt::RunInProcess(game, url);
+    ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.headline) << " / " << qt::Utf8(r.status.detail);
+    EXPECT_EQ(qt::ReadBytes(game + L"\\top.bin"), "top");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\sub\\" + std::wstring(40, L'n') + L".bin"), "deep");
+    EXPECT_FALSE(qt::Exists(game + L"\\gone.bin"));
+}
