@@ -1,4 +1,47 @@
 #!/usr/bin/env bash
 # Native (Linux, clang) build of the platform-free code: unit tests under ASan/UBSan and the fuzzers.
+#   native.sh test          configure, build, run the native tests, then fuzz for ${FUZZ_SECONDS:-30} s
+#   native.sh fuzz [SECS]   fuzz longer (default 300 s), keeping the grown corpus in the build dir
 set -euo pipefail
-echo "native: nothing to build yet"
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="$ROOT/build-native"
+SEEDS="$ROOT/tests/native/corpus"
+SAN="-fsanitize=address,undefined -fno-sanitize-recover=all"
+
+configure_and_build() {
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DCMAKE_CXX_FLAGS="$SAN -fno-omit-frame-pointer -Wall -Wextra" \
+    -DCMAKE_C_FLAGS="$SAN -fno-omit-frame-pointer" \
+    -DCMAKE_EXE_LINKER_FLAGS="$SAN" -DQIRELL_FUZZ=ON >/dev/null
+  cmake --build "$BUILD" -j2 "$@"
+}
+
+# run_fuzzer SECONDS CORPUS_DIR
+run_fuzzer() {
+  mkdir -p "$BUILD/fuzz-artifacts"
+  ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$BUILD/fuzz_manifest" "$2" -max_total_time="$1" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
+    -dict="$ROOT/tests/native/manifest.dict" -artifact_prefix="$BUILD/fuzz-artifacts/" \
+    -print_final_stats=1
+}
+
+case "${1:-test}" in
+  test)
+    configure_and_build
+    ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$BUILD" --output-on-failure
+    rm -rf "$BUILD/fuzz-corpus-seeds"
+    cp -r "$SEEDS" "$BUILD/fuzz-corpus-seeds"
+    run_fuzzer "${FUZZ_SECONDS:-30}" "$BUILD/fuzz-corpus-seeds"
+    ;;
+  fuzz)
+    configure_and_build --target fuzz_manifest
+    mkdir -p "$BUILD/fuzz-corpus"
+    cp -n "$SEEDS"/* "$BUILD/fuzz-corpus"/
+    run_fuzzer "${2:-300}" "$BUILD/fuzz-corpus"
+    ;;
+  *)
+    echo "usage: $0 test | fuzz [SECONDS]" >&2
+    exit 2
+    ;;
+esac

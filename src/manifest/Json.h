@@ -1,5 +1,6 @@
 #pragma once
 // A forward-only reader over the manifest text; builds no value tree.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,6 +9,12 @@ struct JsonCursor {
     const std::string& text;
     uint32_t pos = 0;
 };
+
+// Deepest nesting of arrays and objects that SkipValue passes over; deeper is refused.
+constexpr int kSkipDepthLimit = 256;
+
+// `pos` is 32 bits wide: a longer text would wrap it, so every operation refuses one.
+constexpr bool CursorCanAddress(size_t length) { return length <= UINT32_MAX; }
 
 void SkipWhitespace(JsonCursor& c);
 bool Consume(JsonCursor& c, char ch);

@@ -1,0 +1,89 @@
+#include "manifest/Manifest.h"
+
+#include "manifest/Json.h"
+#include "text/Text.h"
+
+namespace {
+
+bool ReadMemberName(JsonCursor& c, std::string& name) {
+    return ReadString(c, name) && Consume(c, ':');
+}
+
+bool ReadFileMember(JsonCursor& c, const std::string& name, ManifestFile& entry) {
+    if (name == "path") return ReadString(c, entry.path);
+    if (name == "url") return ReadString(c, entry.url);
+    if (name == "size") return ReadUnsigned64(c, entry.size);
+    if (name == "sha256") {
+        if (!ReadString(c, entry.sha256)) return false;
+        entry.sha256 = AsciiLower(entry.sha256);
+        return true;
+    }
+    return SkipValue(c);
+}
+
+bool ReadFileEntry(JsonCursor& c, std::vector<ManifestFile>& files) {
+    if (!Consume(c, '{')) return false;
+    ManifestFile entry;
+    if (!Consume(c, '}')) {
+        std::string name;
+        for (;;) {
+            if (!ReadMemberName(c, name) || !ReadFileMember(c, name, entry)) return false;
+            if (!Consume(c, ',')) {
+                if (!Consume(c, '}')) return false;
+                break;
+            }
+        }
+    }
+    // Without a path or a digest there is nothing to check the file against.
+    if (entry.path.empty() || entry.sha256.empty()) return true;
+    if (entry.url.empty()) entry.url = "files/" + entry.path;
+    files.push_back(std::move(entry));
+    return true;
+}
+
+bool ReadFileList(JsonCursor& c, std::vector<ManifestFile>& files) {
+    if (!Consume(c, '[')) return false;
+    if (Consume(c, ']')) return true;
+    for (;;) {
+        if (!ReadFileEntry(c, files)) return false;
+        if (!Consume(c, ',')) return Consume(c, ']');
+    }
+}
+
+bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
+    if (name == "version") return ReadString(c, manifest.version);
+    if (name == "delete_dirs") return ReadStringArray(c, manifest.delete_dirs);
+    if (name == "delete_files") return ReadStringArray(c, manifest.delete_files);
+    if (name == "files") return ReadFileList(c, manifest.files);
+    return SkipValue(c);
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+    return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
+}
+
+}  // namespace
+
+bool ParseManifest(const std::string& text, PatchManifest& manifest) {
+    if (!CursorCanAddress(text.size())) return false;
+    JsonCursor c{text};
+    if (!Consume(c, '{')) return false;
+    if (Consume(c, '}')) return true;
+    std::string name;
+    for (;;) {
+        if (!ReadMemberName(c, name) || !ReadRootMember(c, name, manifest)) return false;
+        if (!Consume(c, ',')) return Consume(c, '}');  // whatever follows the root is not read
+    }
+}
+
+std::wstring ResolveFileUrl(const std::wstring& manifestUrl, const std::wstring& entryUrl) {
+    if (StartsWith(entryUrl, L"http://") || StartsWith(entryUrl, L"https://")) return entryUrl;
+    const std::wstring base = manifestUrl.substr(0, manifestUrl.find(L'?'));
+    const size_t lastSlash = base.rfind(L'/');
+    if (lastSlash == std::wstring::npos) return entryUrl;
+    // "https://host" has no path: its last '/' belongs to the "//", and the host would be lost.
+    const size_t firstSlash = base.find(L'/');
+    if (firstSlash > 0 && base[firstSlash - 1] == L':' && lastSlash == firstSlash + 1)
+        return base + L"/" + entryUrl;
+    return base.substr(0, lastSlash + 1) + entryUrl;
+}
