@@ -145,7 +145,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the demo's Wine prefix (once)"
   timeout 300 "$WINE" wineboot -i >"$DEMO/wineboot.log" 2>&1 || true
 fi
-"$WINESERVER" -p
+"$WINESERVER" -p 2>/dev/null || true   # already running after wineboot: fine
 for face in Tahoma "Segoe UI"; do
   timeout 60 "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
     /v "$face" /t REG_MULTI_SZ /d 'Garuda.ttf,Garuda' /f >/dev/null 2>&1 || true
