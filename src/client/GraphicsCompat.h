@@ -2,12 +2,10 @@
 #include <string>
 #include <vector>
 
-// The adapter list is a seam: tests hand in their own device ids.
-struct AdapterSource {
-    std::vector<std::wstring> (*deviceIds)();
-};
+// The adapter list is a seam: tests hand in their own PnP device ids.
+using AdapterList = std::vector<std::wstring> (*)();
 std::vector<std::wstring> EnumerateAdapterDeviceIds();
-extern AdapterSource gAdapterSource;
+extern AdapterList gAdapterList;
 
-bool AnyVendorNeedsNoCompat(const std::vector<std::wstring>& deviceIds);
+// Writes the compatibility layer's settings file when an NVIDIA or AMD adapter is present, else deletes it.
 void UpdateGraphicsCompatFile();

@@ -1,4 +1,139 @@
 #include "client/Launch.h"
 
-// Placeholder until the launch flow lands.
-void LaunchProgram(const std::wstring&) {}
+#include <shellapi.h>
+
+#include <vector>
+
+#include "app/Handle.h"
+#include "app/StatusBoard.h"
+#include "client/ClientFacts.h"
+#include "client/GraphicsCompat.h"
+#include "client/OptionFile.h"
+#include "text/Text.h"
+
+namespace {
+
+const wchar_t* const kDisplaySettingNames[] = {
+    L"SOUNDMODE",        L"SPEAKERTYPE", L"DIGITALRATETYPE", L"DIGITALBITSTYPE", L"GUIDDRIVER",  L"GUIDDEVICE",
+    L"DEVICENAME",       L"PROVIDERNAME", L"ISFULLSCREENMODE", L"WIDTH",          L"HEIGHT",      L"BITPERPIXEL",
+    L"DEVICECNT",        L"MODECNT",     L"SPRITEMODE",      L"TEXTUREMODE",
+};
+
+constexpr wchar_t kFolderWarning[] =
+    L"โฟลเดอร์เกมมีตัวอักษรที่ Windows เครื่องนี้ใช้กับโปรแกรมเก่าไม่ได้ (เช่น ชื่อโฟลเดอร์ภาษาไทย)\n"
+    L"เกมจะล็อกอินไม่ผ่าน และขึ้นว่า \"ตัวเกมไม่ใช่เวอร์ชันล่าสุด\"\n\n"
+    L"วิธีแก้: ย้ายโฟลเดอร์เกมไปไว้ที่ที่มีแต่ภาษาอังกฤษ เช่น C:\\Games\\QirellQX\n\n"
+    L"กด OK เพื่อเปิดเกมต่อ หรือ Cancel เพื่อยกเลิก";
+
+constexpr wchar_t kNotConfigured[] =
+    L"ยังไม่ได้ตั้งค่าจอสำหรับเครื่องนี้\n\n"
+    L"หน้าต่าง Setup จะเปิดขึ้นมา ให้เลือกการ์ดจอ/ความละเอียดแล้วกด OK\n"
+    L"จากนั้นกด \"เริ่มเกม (Start Game)\" อีกครั้ง";
+
+constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, missing from some SDK headers
+
+// Asks again with the length the call reports, so a deep game folder is never cut short.
+std::wstring CurrentFolder() {
+    std::wstring folder(MAX_PATH, L'\0');
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+    if (n >= folder.size()) {
+        folder.assign(n, L'\0');
+        n = GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+    }
+    folder.resize(n < folder.size() ? n : 0);
+    return folder;
+}
+
+bool FolderFitsAnsiCodePage(const std::wstring& folder) {
+    BOOL usedDefault = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, folder.c_str(), -1, nullptr, 0, nullptr, &usedDefault);
+    return !usedDefault;
+}
+
+// Copies the display settings from the machine key to the user key; false: never configured here.
+bool CopyDisplaySettings() {
+    UniqueRegKey machine;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplaySettingsKey, 0, KEY_READ | KEY_WOW64_32KEY, machine.put()) !=
+            ERROR_SUCCESS &&
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplaySettingsKey, 0, KEY_READ | KEY_WOW64_64KEY, machine.put()) !=
+            ERROR_SUCCESS) {
+        UniqueRegKey user;
+        return RegOpenKeyExW(HKEY_CURRENT_USER, kDisplaySettingsKey, 0, KEY_READ, user.put()) == ERROR_SUCCESS;
+    }
+    UniqueRegKey user;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kDisplaySettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                        nullptr, user.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    BYTE value[512];
+    for (const wchar_t* name : kDisplaySettingNames) {
+        DWORD type = 0, size = sizeof value;
+        if (RegQueryValueExW(machine.get(), name, nullptr, &type, value, &size) == ERROR_SUCCESS)
+            RegSetValueExW(user.get(), name, 0, type, value, size);
+    }
+    user.reset();  // the user key closes before the machine key
+    return true;
+}
+
+void ShowBox(const wchar_t* text, UINT flags) { MessageBoxW(Board().mainWindow.load(), text, kMessageCaption, flags); }
+
+}  // namespace
+
+DWORD StartWithCreateProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &process))
+        return GetLastError();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
+bool StartWithShell(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.hwnd = Board().mainWindow.load();
+    info.lpVerb = L"open";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters;
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&info) != FALSE;
+}
+
+ProcessStarter gProcessStarter = StartWithCreateProcess;
+ShellStarter gShellStarter = StartWithShell;
+
+void LaunchProgram(const std::wstring& programName) {
+    const bool isClient = AsciiEqualNoCase(programName, kClientExe);
+    if (isClient) {
+        SetEnvironmentVariableW(kStartMarkerName, kStartMarkerValue);
+        FixOptionFile();
+        UpdateGraphicsCompatFile();
+    }
+    const std::wstring folder = CurrentFolder();
+    if (isClient) {
+        if (!FolderFitsAnsiCodePage(folder) &&
+            MessageBoxW(Board().mainWindow.load(), kFolderWarning, kMessageCaption, MB_OKCANCEL | MB_ICONWARNING) !=
+                IDOK)
+            return;
+        if (!CopyDisplaySettings()) {
+            ShowBox(kNotConfigured, MB_ICONINFORMATION);
+            LaunchProgram(kSetupExe);
+            return;
+        }
+    }
+
+    // Built without a fixed limit, so a long program name is never cut.
+    std::wstring commandLine = L"\"" + programName + L"\"";
+    if (isClient) commandLine += std::wstring(L" ") + kLaunchToken;
+    DWORD error = gProcessStarter(programName, commandLine, folder);
+    if (error == kElevationRequired && gShellStarter(programName, isClient ? kLaunchToken : nullptr, folder))
+        error = 0;
+    if (error != 0) {
+        ShowBox((L"ไม่สามารถเปิดไฟล์ " + programName + L" ได้").c_str(), MB_ICONERROR);
+        return;
+    }
+    if (isClient) PostMessageW(Board().mainWindow.load(), WM_CLOSE, 0, 0);
+}
