@@ -1,0 +1,13 @@
+#pragma once
+#include <string>
+#include <vector>
+
+struct CommandLineOptions {
+    bool hasUrl = false;
+    std::wstring url;
+    bool autoClose = false;
+    bool allowNoArchive = false;
+};
+
+// args: the arguments after the program path. Options are matched whole and case-sensitively.
+CommandLineOptions ParseOptions(const std::vector<std::wstring>& args);

@@ -1,0 +1,138 @@
+#include "app/Startup.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "app/Handle.h"
+#include "app/MainWindow.h"
+#include "app/Options.h"
+#include "app/Settings.h"
+#include "app/StatusBoard.h"
+#include "client/ClientFacts.h"
+#include "patch/RunPatch.h"
+
+namespace {
+
+constexpr wchar_t kMutexName[] = L"Local\\QirellQX_Patcher_Mutex";
+constexpr wchar_t kWindowTitle[] = L"Qirell QX \u2014 Auto-Patcher";
+constexpr wchar_t kNoArchiveText[] =
+    L"ไม่พบไฟล์ data.qpa ในโฟลเดอร์นี้!\n\n"
+    L"กรุณานำไฟล์ QirellPatcher.exe ไปวางไว้ในโฟลเดอร์เกม QirellQX\n"
+    L"(โฟลเดอร์เดียวกับ QirellQX.exe และ data.qpa) แล้วเปิดใหม่อีกครั้ง";
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+void BindToOwnFolder() {
+    const std::wstring path = OwnModulePath();
+    const size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) return;
+    Settings().exeName = path.substr(cut + 1);
+    SetCurrentDirectoryW(path.substr(0, cut).c_str());
+}
+
+void ReadOptions() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return;
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    LocalFree(argv);
+    const CommandLineOptions options = ParseOptions(args);
+    if (options.hasUrl) Settings().manifestUrl = options.url;
+    if (options.autoClose) Board().autoClose = true;
+    if (options.allowNoArchive) Settings().allowNoArchive = true;
+}
+
+HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(101));
+    wc.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(101));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    const SIZE client = ClientSizeForDpi(dpi);
+    RECT outer = {0, 0, client.cx, client.cy};
+    AdjustWindowRect(&outer, kWindowStyle, FALSE);
+    const int ow = outer.right - outer.left, oh = outer.bottom - outer.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - ow) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - oh) / 2;
+    HWND hwnd = CreateWindowExW(0, kWindowClass, kWindowTitle, kWindowStyle, x, y, ow, oh, nullptr, nullptr,
+                                instance, nullptr);
+    if (!hwnd) return nullptr;
+    Board().mainWindow = hwnd;
+    ShowWindow(hwnd, showCommand);
+    UpdateWindow(hwnd);
+    return hwnd;
+}
+
+}  // namespace
+
+std::wstring OwnModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) return {};
+        // A full buffer may hold a cut path: ask again with more room.
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        if (path.size() >= 32768) return {};
+        path.assign(path.size() * 2, L'\0');
+    }
+}
+
+SIZE ClientSizeForDpi(int dpi) { return {MulDiv(500, dpi, 96), MulDiv(265, dpi, 96)}; }
+
+void StartPatchRun() {
+    if (Board().busy) return;
+    HWND button = MainButton();
+    EnableWindow(button, FALSE);
+    SetWindowTextW(button, L"กำลังอัปเดต...");
+    HANDLE thread = CreateThread(nullptr, 0, RunPatch, nullptr, 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
+int RunApplication(HINSTANCE instance, int showCommand) {
+    BindToOwnFolder();
+    DeleteFileW((Settings().exeName + L".old").c_str());
+    ReadOptions();
+
+    UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS && !Board().autoClose) {
+        if (HWND first = FindWindowW(kWindowClass, nullptr)) {
+            ShowWindow(first, SW_RESTORE);
+            SetForegroundWindow(first);
+        }
+        return 0;
+    }
+
+    if (!Settings().allowNoArchive && GetFileAttributesW(kDataArchive) == INVALID_FILE_ATTRIBUTES) {
+        MessageBoxW(nullptr, kNoArchiveText, kMessageCaption, MB_OK | MB_ICONWARNING);
+        return 1;
+    }
+
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    HWND hwnd = CreateMainWindow(instance, showCommand);
+    // No window means no way to show or end a run: end honestly instead of looping on nothing.
+    if (!hwnd) return 1;
+    StartPatchRun();
+
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (IsDialogMessageW(hwnd, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    mutex.reset();
+    return Board().exitCode;
+}
