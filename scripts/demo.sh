@@ -172,7 +172,7 @@ else
   for _ in $(seq 1 600); do       # at most 5 minutes
     kill -0 "$PATCHER_PID" 2>/dev/null || break
     sleep 0.5
-    if [ -n "$(find "$GAME" -name '*.patch.tmp' -print -quit)" ]; then
+    if [ "$i" -lt 40 ] && [ -n "$(find "$GAME" -name '*.patch.tmp' -print -quit)" ]; then
       i=$((i + 1)); shot "$(printf 'downloading-%02d' "$i")"
     fi
   done
