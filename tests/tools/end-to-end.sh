@@ -43,6 +43,16 @@ cp "$exe" "$v2/QirellPatcher.exe"
 grep -q '"gone.txt"' "$www/manifest.json" || fail "gone.txt not in delete_files"
 grep -q '"gone"' "$www/manifest.json" || fail "gone not in delete_dirs"
 
+# The Windows build of the tool writes the same bytes as the Linux one.
+winexe="$build/tools/qirell-manifest/qirell-manifest.exe"
+if [ -f "$winexe" ]; then
+  (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-2 --version 2 \
+     --previous published-1/manifest.json -o published-win) || fail "the Windows tool's build"
+  cmp -s "$work/published-win/manifest.json" "$www/manifest.json" || fail "the Windows tool wrote another manifest"
+  (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" verify published-win >/dev/null 2>&1) ||
+    fail "the Windows tool's verify"
+fi
+
 cp -a "$v1" "$game"
 chmod a-w "$game/sub/deep/changed.txt"
 url="http://localhost:$QIRELL_TEST_HTTP_PORT/$site/manifest.json"
