@@ -1,0 +1,18 @@
+#pragma once
+#include <windows.h>
+#include <bcrypt.h>
+
+#include "app/Handle.h"
+
+struct BCryptAlgTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct BCryptHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { BCryptDestroyHash(h); }
+};
+using UniqueAlg = Unique<BCryptAlgTraits>;
+using UniqueHash = Unique<BCryptHashTraits>;

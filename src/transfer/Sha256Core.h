@@ -1,0 +1,23 @@
+#pragma once
+// Streaming SHA-256 without any platform header: a scalar engine and one on the processor's SHA extensions.
+#include <cstddef>
+#include <cstdint>
+
+struct Sha256State {
+    uint32_t h[8];
+    uint64_t length;  // bytes fed so far
+    uint8_t block[64];
+    size_t used;      // bytes waiting in block
+};
+
+void Sha256Init(Sha256State& s);
+void Sha256Update(Sha256State& s, const void* data, size_t count);
+void Sha256Final(Sha256State& s, uint8_t digest[32]);
+
+enum class Sha256Engine { Scalar, ShaExtensions };
+bool Sha256CpuHasShaExtensions();
+// The engine every later Sha256Update uses; the SHA extensions when the processor has them.
+Sha256Engine Sha256ActiveEngine();
+// For tests and measurements: Scalar forces the scalar code (and CNG where CNG is the fallback).
+// Asking for ShaExtensions on a processor without them keeps Scalar; returns the engine now active.
+Sha256Engine Sha256SelectEngine(Sha256Engine engine);
