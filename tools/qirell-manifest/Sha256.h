@@ -1,14 +1,12 @@
 #pragma once
-// Streaming SHA-256 for the tool, the same on Linux and Windows.
+// The tool's view of the shared streaming SHA-256: lower-case hexadecimal out.
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
+#include "transfer/Sha256Core.h"
+
 struct ToolSha256 {
-    uint32_t state[8];
-    uint8_t block[64];
-    size_t blockUsed = 0;
-    uint64_t totalBytes = 0;
+    Sha256State state;
 };
 
 void Sha256Begin(ToolSha256& h);
