@@ -126,8 +126,14 @@ URL="https://localhost:$PORT/patch/manifest.json"
 echo "manifest at $URL"
 
 say "display and Wine prefix ($WINEPREFIX)"
+# A display is usable when a client can talk to it (xdpyinfo may be missing; import is there).
+display_usable() {
+  [ -n "${DISPLAY:-}" ] || return 1
+  if command -v xdpyinfo >/dev/null; then timeout 5 xdpyinfo >/dev/null 2>&1; return; fi
+  timeout 10 import -window root -crop 1x1+0+0 "$WORK/display-probe.png" >/dev/null 2>&1
+}
 MODE=window
-if [ -z "${DISPLAY:-}" ] || ! timeout 5 xdpyinfo >/dev/null 2>&1; then
+if ! display_usable; then
   MODE=headless
   num=""
   for d in $(seq 150 199); do
@@ -164,7 +170,12 @@ cd "$GAME"
 code=0
 if [ "$MODE" = window ]; then
   echo "the window is open: watch it update, then press the main button or close it (up to 15 minutes)"
-  timeout 900 "$WINE" "$GAME/QirellPatcher.exe" --url "$URL" || code=$?
+  "$WINE" "$GAME/QirellPatcher.exe" --url "$URL" &
+  PATCHER_PID=$!
+  for _ in $(seq 1 1800); do kill -0 "$PATCHER_PID" 2>/dev/null || break; sleep 0.5; done   # interruptible
+  if kill -0 "$PATCHER_PID" 2>/dev/null; then echo "demo: 15 minutes are up, closing the window" >&2; kill "$PATCHER_PID"; fi
+  wait "$PATCHER_PID" || code=$?
+  PATCHER_PID=""
 else
   "$WINE" "$GAME/QirellPatcher.exe" --auto-close --url "$URL" &
   PATCHER_PID=$!
