@@ -14,6 +14,7 @@ add_library(qirell_portable STATIC ${portable_sources})
 
 # Native unit tests and fuzz targets.
 include(${CMAKE_SOURCE_DIR}/tests/native/native-tests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz-targets.cmake OPTIONAL)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/CMakeLists.txt)
   add_subdirectory(tools/qirell-manifest)

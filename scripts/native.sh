@@ -26,6 +26,19 @@ run_fuzzer() {
     -print_final_stats=1
 }
 
+# run_other_fuzzers SECONDS_EACH CORPUS_ROOT: the path-rule and option-repair targets.
+run_other_fuzzers() {
+  local name
+  for name in path_rule option_repair; do
+    [ -x "$BUILD/fuzz_$name" ] || continue
+    mkdir -p "$2/$name"
+    cp -n "$ROOT/tests/fuzz/corpus/$name"/* "$2/$name"/ 2>/dev/null || true
+    ASAN_OPTIONS=abort_on_error=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      "$BUILD/fuzz_$name" "$2/$name" -max_total_time="$1" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$BUILD/fuzz-artifacts/" -print_final_stats=1
+  done
+}
+
 case "${1:-test}" in
   test)
     configure_and_build
@@ -33,12 +46,14 @@ case "${1:-test}" in
     rm -rf "$BUILD/fuzz-corpus-seeds"
     cp -r "$SEEDS" "$BUILD/fuzz-corpus-seeds"
     run_fuzzer "${FUZZ_SECONDS:-30}" "$BUILD/fuzz-corpus-seeds"
+    run_other_fuzzers "${FUZZ_OTHER_SECONDS:-10}" "$BUILD/fuzz-corpus-seeds"
     ;;
   fuzz)
-    configure_and_build --target fuzz_manifest
+    configure_and_build
     mkdir -p "$BUILD/fuzz-corpus"
     cp -n "$SEEDS"/* "$BUILD/fuzz-corpus"/
     run_fuzzer "${2:-300}" "$BUILD/fuzz-corpus"
+    run_other_fuzzers "$(( ${2:-300} / 2 ))" "$BUILD/fuzz-corpus-other"
     ;;
   *)
     echo "usage: $0 test | fuzz [SECONDS]" >&2
