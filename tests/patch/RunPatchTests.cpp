@@ -5,6 +5,7 @@
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
+#include "UiDriver.h"
 #include "app/Settings.h"
 #include "patch/GameGuard.h"
 #include "patch/RunState.h"
@@ -427,16 +428,10 @@ TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
     // Answers each box the run shows: Retry twice, then Cancel.
     auto answer = [](std::vector<int> buttons, int* seen) {
         for (int button : buttons) {
-            HWND box = nullptr;
-            for (int i = 0; i < 200 && !box; ++i) {
-                box = FindWindowW(L"#32770", L"Qirell QX Auto-Patcher");
-                if (!box) Sleep(50);
-            }
+            HWND box = qt::WaitForMessageBox(L"Qirell QX Auto-Patcher", GetCurrentProcessId(), 10000);
             if (!box) return;
             ++*seen;
-            HWND b = GetDlgItem(box, button);
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)b);
-            for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
+            qt::AnswerMessageBox(box, button);
         }
     };
     {

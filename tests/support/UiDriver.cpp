@@ -171,9 +171,17 @@ std::vector<int> MessageBoxButtons(HWND box) {
 }
 
 bool AnswerMessageBox(HWND box, int id, DWORD timeoutMs) {
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
     const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (IsWindow(box)) {
+    // A click that arrives before the box runs its own loop is lost: wait until its button is up.
+    HWND button = nullptr;
+    while (!(button = GetDlgItem(box, id)) || !IsWindowVisible(button)) {
+        if (!IsWindow(box) || GetTickCount64() >= end) return false;
+        Sleep(20);
+    }
+    Sleep(150);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+    while (IsWindow(box) && GetDlgItem(box, id) == button) {
         if (GetTickCount64() >= end) return false;
         Sleep(20);
     }
