@@ -1,0 +1,151 @@
+// One program instance through many runs: its handle count and private memory must stay flat, and a
+// very large up-to-date manifest must end ready with the window answering all along.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include "PatchTestSite.h"
+#include "TestServers.h"
+#include "TestSupport.h"
+#include "UiDriver.h"
+
+namespace {
+
+constexpr int kMain = 201;
+
+struct Sample {
+    DWORD handles = 0;
+    SIZE_T privateBytes = 0;
+};
+
+Sample Measure(HANDLE process) {
+    Sample s;
+    GetProcessHandleCount(process, &s.handles);
+    PROCESS_MEMORY_COUNTERS_EX pmc = {};
+    pmc.cb = sizeof pmc;
+    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc))
+        s.privateBytes = pmc.PrivateUsage;
+    return s;
+}
+
+bool IsRetry(const qt::Button& b) { return b.enabled && b.text == L"ลองใหม่ (Retry)"; }
+bool IsStartGame(const qt::Button& b) { return b.enabled && b.text == L"เริ่มเกม (Start Game)"; }
+
+std::wstring GameFolder(const std::wstring& name) {
+    std::wstring dir = qt::FreshDir(name);
+    CopyFileW((qt::BinaryDir() + L"\\QirellPatcher.exe").c_str(), (dir + L"\\QirellPatcher.exe").c_str(), FALSE);
+    qt::WriteBytes(dir + L"\\data.qpa", "qpa");
+    return dir;
+}
+
+// Clicks Retry rounds times, calling before(round) ahead of each click; samples every 20 rounds.
+std::vector<Sample> RetryRounds(HANDLE process, HWND w, int rounds, void (*before)(int)) {
+    std::vector<Sample> samples;
+    for (int round = 0; round < rounds; ++round) {
+        qt::Button b = qt::WaitForButton(w, kMain, IsRetry, 20000);
+        if (!IsRetry(b)) {
+            ADD_FAILURE() << "round " << round << ": the window did not offer Retry (" << qt::Utf8(b.text) << ")";
+            break;
+        }
+        if (round % 20 == 0) samples.push_back(Measure(process));
+        if (before) before(round);
+        qt::ClickButton(w, kMain);
+        // Wait for the click to start the run, so the next Retry seen is this run's.
+        qt::WaitForButton(w, kMain, [](const qt::Button& x) { return !x.enabled; }, 5000);
+    }
+    return samples;
+}
+
+void ExpectFlat(const std::vector<Sample>& samples, const char* what) {
+    ASSERT_GE(samples.size(), 3u) << what;
+    // The first rounds warm up caches and the TLS stack; growth is judged after them.
+    const Sample& first = samples[1];
+    const Sample& last = samples.back();
+    EXPECT_LE(last.handles, first.handles + 10) << what << ": handles " << first.handles << " -> " << last.handles;
+    EXPECT_LE(last.privateBytes, first.privateBytes + (6u << 20))
+        << what << ": private bytes " << first.privateBytes << " -> " << last.privateBytes;
+}
+
+pt::Site gSite;
+std::wstring gGame;
+
+void PublishCycle(int round) {
+    // A new a.bin each round is really downloaded and swapped in; b.bin is missing, so the run fails.
+    std::vector<pt::Entry> entries = {{"a.bin", "cycle " + std::to_string(round) + std::string(20000, 'x')},
+                                      {"b.bin", "never served", "", "", -1, false}};
+    pt::Publish(gSite, "cycle", entries);
+}
+
+}  // namespace
+
+TEST(Endurance, RetryRoundsAndUpdateCyclesKeepHandlesAndMemoryFlat) {
+    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    const int rounds = pt::SoakRounds(200);
+    std::wstring game = GameFolder(L"endurance");
+    DWORD pid = 0;
+    HANDLE h = qt::StartProcess(game + L"\\QirellPatcher.exe",
+                                L"--url " + qt::Wide(qt::FaultUrl("status/500", "endurance/manifest.json")), game, &pid);
+    HWND w = qt::WaitForMainWindow(pid, 20000);
+    ASSERT_NE(w, nullptr);
+    ExpectFlat(RetryRounds(h, w, rounds, nullptr), "failing server");
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    WaitForSingleObject(h, 20000);
+    CloseHandle(h);
+
+    gSite = pt::MakeSite("endurance-cycles");
+    PublishCycle(-1);
+    gGame = GameFolder(L"endurance-cycles");
+    h = qt::StartProcess(gGame + L"\\QirellPatcher.exe", L"--url " + qt::Wide(gSite.httpBase + "manifest.json"), gGame,
+                         &pid);
+    w = qt::WaitForMainWindow(pid, 20000);
+    ASSERT_NE(w, nullptr);
+    ExpectFlat(RetryRounds(h, w, rounds, PublishCycle), "update cycles");
+    qt::WaitForButton(w, kMain, IsRetry, 20000);
+    EXPECT_EQ(qt::ReadBytes(gGame + L"\\a.bin").rfind("cycle " + std::to_string(rounds - 1) + "x", 0), 0u);
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    WaitForSingleObject(h, 20000);
+    CloseHandle(h);
+}
+
+TEST(Endurance, AHugeUpToDateManifestEndsReadyWithTheWindowAnswering) {
+    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    const int files = std::max(pt::SoakRounds(0) * 500, 100000);
+    pt::Site site = pt::MakeSite("endurance-huge");
+    std::wstring game = GameFolder(L"endurance-huge");
+    const std::string digest = qt::Sha256Hex("x");
+    std::string json = "{\"version\": \"huge\", \"files\": [";
+    for (int i = 0; i < files; ++i) {
+        const std::string dir = "d" + std::to_string(i / 1000);
+        if (i % 1000 == 0) CreateDirectoryW((game + L"\\" + qt::Wide(dir)).c_str(), nullptr);
+        const std::string path = dir + "/f" + std::to_string(i);
+        qt::WriteBytes(game + L"\\" + qt::Wide(dir) + L"\\f" + std::to_wstring(i), "x");
+        json += std::string(i ? "," : "") + "{\"path\":\"" + path + "\",\"size\":1,\"sha256\":\"" + digest + "\"}";
+    }
+    json += "]}";
+    qt::WriteBytes(site.root + L"\\manifest.json", json);
+
+    DWORD pid = 0;
+    HANDLE h = qt::StartProcess(game + L"\\QirellPatcher.exe", L"--url " + qt::Wide(site.httpBase + "manifest.json"),
+                                game, &pid);
+    HWND w = qt::WaitForMainWindow(pid, 20000);
+    ASSERT_NE(w, nullptr);
+    int answered = 0, slow = 0;
+    const ULONGLONG end = GetTickCount64() + 600000;
+    while (!IsStartGame(qt::GetButton(w, kMain)) && GetTickCount64() < end) {
+        DWORD_PTR ignored = 0;
+        const ULONGLONG t0 = GetTickCount64();
+        if (SendMessageTimeoutW(w, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored)) ++answered;
+        if (GetTickCount64() - t0 > 500) ++slow;
+        Sleep(100);
+    }
+    EXPECT_TRUE(IsStartGame(qt::GetButton(w, kMain)));
+    EXPECT_GT(answered, 0);
+    EXPECT_EQ(slow, 0) << "the window took over half a second to answer " << slow << " times";
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    DWORD code = 99;
+    WaitForSingleObject(h, 20000);
+    GetExitCodeProcess(h, &code);
+    CloseHandle(h);
+    EXPECT_EQ(code, 0u);
+}
