@@ -143,7 +143,8 @@ TEST(EndStates, ReadyRunOffersStartGameWithFocusAndAutoCloseExitsZero) {
     qt::Button main = qt::WaitForButton(w, ID_MAIN_BUTTON, IsStartGame, 20000);
     EXPECT_TRUE(IsStartGame(main)) << qt::Utf8(main.text);
     EXPECT_TRUE(main.focused);
-    // Ready: a green bar all along the track.
+    // Ready: a green bar all along the track. The caption changes at once, the repaint follows later.
+    for (int i = 0; i < 100 && qt::ClientPixel(w, 25, 160) != RGB(56, 182, 108); ++i) Sleep(20);
     EXPECT_EQ(qt::ClientPixel(w, 25, 160), RGB(56, 182, 108));
     EXPECT_EQ(qt::ClientPixel(w, 474, 160), RGB(56, 182, 108));
     PostMessageW(w, WM_CLOSE, 0, 0);
