@@ -46,14 +46,14 @@ qirell_env_up() {
 
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "creating Wine prefix in $WINEPREFIX"
-    timeout 300 "$WINE" wineboot -i >"$QIRELL_ENVDIR/wineboot.log" 2>&1
+    timeout 300 "$WINE" wineboot -i >"$QIRELL_ENVDIR/wineboot.log" 2>&1 || true
   fi
   "$WINESERVER" -p
   # Thai glyphs through font linking, for the two faces the window uses.
   local face
   for face in Tahoma "Segoe UI"; do
     "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-      /v "$face" /t REG_MULTI_SZ /d 'Garuda.ttf,Garuda' /f >/dev/null 2>&1
+      /v "$face" /t REG_MULTI_SZ /d 'Garuda.ttf,Garuda' /f >/dev/null 2>&1 || true
   done
 
   if [ "${2:-}" = servers ]; then
