@@ -12,7 +12,13 @@ QIRELL_XVFB_PID=""
 QIRELL_ENVDIR=""
 QIRELL_SERVERS=0
 
+QIRELL_SMALLDISK=""
+
 qirell_env_down() {
+  if [ -n "$QIRELL_SMALLDISK" ]; then
+    umount "$QIRELL_SMALLDISK" 2>/dev/null || true
+    QIRELL_SMALLDISK=""
+  fi
   if [ "$QIRELL_SERVERS" = 1 ]; then
     bash "$QIRELL_ROOT/tests/servers/servers.sh" stop "$QIRELL_ENVDIR" >/dev/null 2>&1 || true
   fi
@@ -55,6 +61,13 @@ qirell_env_up() {
     "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
       /v "$face" /t REG_MULTI_SZ /d 'Garuda.ttf,Garuda' /f >/dev/null 2>&1 || true
   done
+
+  # A small disk for the full-disk tests, where this machine lets us mount one.
+  mkdir -p "$QIRELL_ENVDIR/smalldisk"
+  if mountpoint -q "$QIRELL_ENVDIR/smalldisk" || mount -t tmpfs -o size=8m tmpfs "$QIRELL_ENVDIR/smalldisk" 2>/dev/null; then
+    QIRELL_SMALLDISK="$QIRELL_ENVDIR/smalldisk"
+    export QIRELL_TEST_SMALLDISK="$QIRELL_SMALLDISK"
+  fi
 
   if [ "${2:-}" = servers ]; then
     QIRELL_SERVERS=1

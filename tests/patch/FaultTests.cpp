@@ -102,3 +102,31 @@ TEST(Faults, AnEndlessOrHugeManifestIsRefusedWithoutExhaustingMemory) {
     EXPECT_EQ(r.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
     EXPECT_EQ(r.status.detail, L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด");
 }
+
+TEST(Faults, AFullDiskFailsTheWriteAndLosesNothing) {
+    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    const std::string disk = qt::Env("QIRELL_TEST_SMALLDISK");
+    if (disk.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
+    std::wstring game = qt::UnixToWine(disk) + L"\\game";
+    qt::RemoveTreeForTest(game);
+    qt::MakeDirs(game + L"\\savedata");
+    const std::string option = "OptionInfoList[\"BITPERPIXEL\"] = 32\r\n-- the player's own settings\r\n";
+    qt::WriteBytes(game + L"\\savedata\\OptionInfo.lua", option);
+    qt::WriteBytes(game + L"\\savedata\\showname-v3.done", "");
+    const std::string oldBig(1 << 20, 'o');
+    qt::WriteBytes(game + L"\\big.bin", oldBig);
+
+    std::mt19937 gen(7);
+    pt::Site site = pt::MakeSite("fulldisk");
+    std::vector<pt::Entry> entries = {{"small.bin", "fits"}, {"big.bin", RandomBytes(12u << 20, gen)}};
+    const std::string url = pt::Publish(site, "full", entries);
+    pt::RunResult r = pt::RunInProcess(game, url);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.status.headline, L"อัปเดตไม่สำเร็จ");
+    EXPECT_EQ(r.status.detail, L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): big.bin");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\small.bin"), "fits");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\big.bin"), oldBig);
+    EXPECT_FALSE(qt::Exists(game + L"\\big.bin.patch.tmp"));
+    EXPECT_EQ(qt::ReadBytes(game + L"\\savedata\\OptionInfo.lua"), option);
+    qt::RemoveTreeForTest(game);
+}
