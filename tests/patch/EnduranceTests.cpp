@@ -40,8 +40,11 @@ std::wstring GameFolder(const std::wstring& name) {
 }
 
 // Clicks Retry rounds times, calling before(round) ahead of each click; samples every 20 rounds.
-std::vector<Sample> RetryRounds(HANDLE process, HWND w, int rounds, void (*before)(int)) {
+// A round ends when the server has seen the new run's manifest request and the window offers Retry again.
+std::vector<Sample> RetryRounds(HANDLE process, HWND w, int rounds, void (*before)(int), const std::string& manifest) {
     std::vector<Sample> samples;
+    const qt::LogMark mark = qt::MarkLogs();
+    size_t seen = 0;
     for (int round = 0; round < rounds; ++round) {
         qt::Button b = qt::WaitForButton(w, kMain, IsRetry, 20000);
         if (!IsRetry(b)) {
@@ -51,8 +54,12 @@ std::vector<Sample> RetryRounds(HANDLE process, HWND w, int rounds, void (*befor
         if (round % 20 == 0) samples.push_back(Measure(process));
         if (before) before(round);
         qt::ClickButton(w, kMain);
-        // Wait for the click to start the run, so the next Retry seen is this run's.
-        qt::WaitForButton(w, kMain, [](const qt::Button& x) { return !x.enabled; }, 5000);
+        for (int i = 0; i < 1000 && qt::RequestsFor(mark, manifest).size() <= seen; ++i) Sleep(10);
+        seen = qt::RequestsFor(mark, manifest).size();
+        if (seen < static_cast<size_t>(round) + 1) {
+            ADD_FAILURE() << "round " << round << ": Retry started no run";
+            break;
+        }
     }
     return samples;
 }
@@ -88,7 +95,7 @@ TEST(Endurance, RetryRoundsAndUpdateCyclesKeepHandlesAndMemoryFlat) {
                                 L"--url " + qt::Wide(qt::FaultUrl("status/500", "endurance/manifest.json")), game, &pid);
     HWND w = qt::WaitForMainWindow(pid, 20000);
     ASSERT_NE(w, nullptr);
-    ExpectFlat(RetryRounds(h, w, rounds, nullptr), "failing server");
+    ExpectFlat(RetryRounds(h, w, rounds, nullptr, "endurance/manifest.json"), "failing server");
     PostMessageW(w, WM_CLOSE, 0, 0);
     WaitForSingleObject(h, 20000);
     CloseHandle(h);
@@ -100,7 +107,7 @@ TEST(Endurance, RetryRoundsAndUpdateCyclesKeepHandlesAndMemoryFlat) {
                          &pid);
     w = qt::WaitForMainWindow(pid, 20000);
     ASSERT_NE(w, nullptr);
-    ExpectFlat(RetryRounds(h, w, rounds, PublishCycle), "update cycles");
+    ExpectFlat(RetryRounds(h, w, rounds, PublishCycle, "endurance-cycles/manifest.json"), "update cycles");
     qt::WaitForButton(w, kMain, IsRetry, 20000);
     EXPECT_EQ(qt::ReadBytes(gGame + L"\\a.bin").rfind("cycle " + std::to_string(rounds - 1) + "x", 0), 0u);
     PostMessageW(w, WM_CLOSE, 0, 0);
