@@ -12,7 +12,8 @@ SHOTS="$DEMO/screenshots"
 export WINEPREFIX="$DEMO/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 WINE=/usr/lib/wine/wine64; [ -x "$WINE" ] || WINE=$(command -v wine64)
 WINESERVER=/usr/lib/wine/wineserver; [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
-NGINX_PID="" XVFB_PID="" PATCHER_PID="" WINE_UP=0
+NGINX_PID="" XVFB_PID="" WM_PID="" PATCHER_PID="" WINE_UP=0
+. "$ROOT/tests/harness/env.sh"   # for qirell_start_wm
 
 say() { printf '\n== %s\n' "$*"; }
 
@@ -21,6 +22,7 @@ cleanup() {
   [ -n "$PATCHER_PID" ] && kill "$PATCHER_PID" 2>/dev/null
   [ "$WINE_UP" = 1 ] && timeout 20 "$WINESERVER" -k 2>/dev/null
   if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null; wait "$NGINX_PID" 2>/dev/null; fi
+  if [ -n "$WM_PID" ]; then kill "$WM_PID" 2>/dev/null; wait "$WM_PID" 2>/dev/null; fi
   if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; fi
 }
 trap cleanup EXIT
@@ -144,6 +146,7 @@ if ! display_usable; then
   XVFB_PID=$!
   export DISPLAY=":$num"
   for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$num" ] && break; sleep 0.1; done
+  WM_PID=$(qirell_start_wm "$WORK/openbox.log")
 fi
 echo "mode: $MODE (DISPLAY=$DISPLAY)"
 WINE_UP=1

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 #include "app/Startup.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {

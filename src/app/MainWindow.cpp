@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 
-#include "app/Handle.h"
+#include "base/Handle.h"
 #include "app/Startup.h"
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "client/Launch.h"
 

@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "app/Handle.h"
+#include "base/Handle.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
-#include "app/Settings.h"
-#include "app/StatusBoard.h"
+#include "base/Settings.h"
+#include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "patch/RunPatch.h"
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "app/Handle.h"
-#include "app/StatusBoard.h"
+#include "base/Handle.h"
+#include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "client/GraphicsCompat.h"
 #include "client/OptionFile.h"

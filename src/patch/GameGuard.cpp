@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include "app/Handle.h"
-#include "app/StatusBoard.h"
+#include "base/Handle.h"
+#include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "patch/GameGuard.h"
 #include "patch/RunState.h"

@@ -1,4 +1,4 @@
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 #include "patch/PathRule.h"
 #include "patch/RunState.h"
 #include "text/Text.h"

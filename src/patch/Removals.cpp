@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/Handle.h"
-#include "app/StatusBoard.h"
+#include "base/Handle.h"
+#include "base/StatusBoard.h"
 #include "patch/RunState.h"
 #include "text/Text.h"
 

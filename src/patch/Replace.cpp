@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/Settings.h"
-#include "app/StatusBoard.h"
+#include "base/Settings.h"
+#include "base/StatusBoard.h"
 #include "patch/RunState.h"
 #include "text/Text.h"
 #include "transfer/Download.h"

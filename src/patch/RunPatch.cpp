@@ -1,7 +1,7 @@
 #include "patch/RunPatch.h"
 
-#include "app/Settings.h"
-#include "app/StatusBoard.h"
+#include "base/Settings.h"
+#include "base/StatusBoard.h"
 #include "client/OptionFile.h"
 #include "patch/RunState.h"
 #include "transfer/Http.h"

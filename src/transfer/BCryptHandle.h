@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
-#include "app/Handle.h"
+#include "base/Handle.h"
 
 struct BCryptAlgTraits {
     using Type = BCRYPT_ALG_HANDLE;

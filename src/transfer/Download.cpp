@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 #include "transfer/BCryptHandle.h"
 #include "transfer/ServerFacts.h"
 #include "transfer/Sha256.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/Handle.h"
+#include "base/Handle.h"
 
 struct WinHttpHandleTraits {
     using Type = HINTERNET;

@@ -7,7 +7,7 @@
 #include "TestSupport.h"
 #include "UiDriver.h"
 #include "app/MainWindow.h"
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 
 namespace {
 

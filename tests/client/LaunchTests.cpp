@@ -5,7 +5,7 @@
 
 #include "TestSupport.h"
 #include "UiDriver.h"
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 #include "client/GraphicsCompat.h"
 #include "client/Launch.h"
 

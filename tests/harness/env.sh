@@ -9,10 +9,23 @@ WINESERVER=/usr/lib/wine/wineserver
 [ -x "$WINE" ] || WINE=$(command -v wine64)
 [ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
 QIRELL_XVFB_PID=""
+QIRELL_WM_PID=""
 QIRELL_ENVDIR=""
 QIRELL_SERVERS=0
 
 QIRELL_SMALLDISK=""
+
+# qirell_start_wm LOG: openbox on $DISPLAY, waited for until it owns the screen (bounded); prints its pid.
+qirell_start_wm() {
+  openbox --sm-disable >"$1" 2>&1 &
+  local pid=$! _
+  for _ in $(seq 1 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    kill -0 "$pid" 2>/dev/null || { echo "openbox did not start (see $1)" >&2; break; }
+    sleep 0.05
+  done
+  echo "$pid"
+}
 
 qirell_env_down() {
   if [ -n "$QIRELL_SMALLDISK" ]; then
@@ -23,6 +36,11 @@ qirell_env_down() {
     bash "$QIRELL_ROOT/tests/servers/servers.sh" stop "$QIRELL_ENVDIR" >/dev/null 2>&1 || true
   fi
   [ -n "$QIRELL_ENVDIR" ] && "$WINESERVER" -k >/dev/null 2>&1
+  if [ -n "$QIRELL_WM_PID" ]; then
+    kill "$QIRELL_WM_PID" 2>/dev/null
+    wait "$QIRELL_WM_PID" 2>/dev/null
+  fi
+  QIRELL_WM_PID=""
   if [ -n "$QIRELL_XVFB_PID" ]; then
     kill "$QIRELL_XVFB_PID" 2>/dev/null
     wait "$QIRELL_XVFB_PID" 2>/dev/null
@@ -49,6 +67,8 @@ qirell_env_up() {
   QIRELL_XVFB_PID=$!
   export DISPLAY=":$num"
   for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$num" ] && break; sleep 0.1; done
+  # Without a window manager Wine waits about 2 s at every window teardown.
+  QIRELL_WM_PID=$(qirell_start_wm "$QIRELL_ENVDIR/openbox.log")
 
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "creating Wine prefix in $WINEPREFIX"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "patch/RunPatch.h"
 
 namespace pt {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "TestServers.h"
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 
 namespace pt {
 

@@ -6,7 +6,7 @@
 #include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "UiDriver.h"
-#include "app/Settings.h"
+#include "base/Settings.h"
 #include "patch/GameGuard.h"
 #include "patch/RunState.h"
 

@@ -1,14 +1,8 @@
-# Native tests of the manifest tool (included from cmake/native.cmake).
-if(TARGET qirell-manifest)
-  if(NOT TARGET gtest)
-    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest-tools EXCLUDE_FROM_ALL)
-  endif()
-  add_executable(tool_native_tests ${CMAKE_SOURCE_DIR}/tests/tools/ToolTests.cpp)
-  target_link_libraries(tool_native_tests PRIVATE qirell_manifest_tool gtest gtest_main)
-  target_compile_definitions(tool_native_tests PRIVATE QIRELL_TOOL_PATH="$<TARGET_FILE:qirell-manifest>")
-  add_dependencies(tool_native_tests qirell-manifest)
-  add_test(NAME tool_native_tests COMMAND tool_native_tests --gtest_color=no)
-  set_tests_properties(tool_native_tests PROPERTIES TIMEOUT 300)
-endif()
+# Native tests of the manifest tool (included from cmake/native.cmake, after native-tests.cmake
+# has added GoogleTest).
+add_executable(tool_native_tests ${CMAKE_SOURCE_DIR}/tests/tools/ToolTests.cpp)
+target_link_libraries(tool_native_tests PRIVATE qirell_manifest_tool gtest gtest_main)
+target_compile_definitions(tool_native_tests PRIVATE QIRELL_TOOL_PATH="$<TARGET_FILE:qirell-manifest>")
+add_dependencies(tool_native_tests qirell-manifest)
+add_test(NAME tool_native_tests COMMAND tool_native_tests --gtest_color=no)
+set_tests_properties(tool_native_tests PROPERTIES TIMEOUT 300)

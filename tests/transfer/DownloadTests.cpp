@@ -5,7 +5,7 @@
 
 #include "TestServers.h"
 #include "TestSupport.h"
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 #include "transfer/Download.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/StatusBoard.h"
+#include "base/StatusBoard.h"
 
 StatusBoard& Board() {
     static StatusBoard* board = new StatusBoard;
