@@ -3,10 +3,8 @@
 #include <vector>
 
 #include "base/StatusBoard.h"
-#include "transfer/BCryptHandle.h"
 #include "transfer/ServerFacts.h"
 #include "transfer/Sha256.h"
-#include "transfer/Sha256Core.h"
 #include "transfer/SizeText.h"
 #include "transfer/WinHttpHandle.h"
 
@@ -31,41 +29,10 @@ void Publish(const Job& job, uint64_t received) {
                  static_cast<int>(static_cast<uint32_t>(progress)));
 }
 
-// The digest of what was written: CNG, or the processor's SHA instructions when it has them.
-struct Digest {
-    bool core = Sha256ActiveEngine() == Sha256Engine::ShaExtensions;
-    Sha256State state{};
-    UniqueAlg provider;
-    UniqueHash hash;
-
-    Digest() {
-        if (core) {
-            Sha256Init(state);
-            return;
-        }
-        BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-        if (provider) BCryptCreateHash(provider.get(), hash.put(), nullptr, 0, nullptr, 0, 0);
-    }
-    ~Digest() {
-        hash.reset();
-        provider.reset();
-    }
-    void Add(const uint8_t* data, DWORD count) {
-        if (core) Sha256Update(state, data, count);
-        else if (hash) BCryptHashData(hash.get(), const_cast<PUCHAR>(data), count, 0);
-    }
-    bool Finish(uint8_t out[32]) {
-        if (core) {
-            Sha256Final(state, out);
-            return true;
-        }
-        return hash && BCryptFinishHash(hash.get(), out, 32, 0) >= 0;
-    }
-};
-
 // Send, status, body into the side file with its digest, and the checks; true when verified.
 bool ReceiveVerified(HINTERNET request, HANDLE sideFile, const Job& job) {
-    Digest digest;
+    Sha256Stream digest;
+    Sha256Begin(digest);
     if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request, nullptr)) {
         job.failureText = L"การเชื่อมต่อขาดหายขณะดาวน์โหลด " + job.displayName;
@@ -93,7 +60,7 @@ bool ReceiveVerified(HINTERNET request, HANDLE sideFile, const Job& job) {
             job.failureText = L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + job.displayName;
             return false;
         }
-        digest.Add(buffer.data(), read);
+        Sha256Add(digest, buffer.data(), read);
         received += read;
         job.bytesDone += read;
         const DWORD now = GetTickCount();
@@ -103,7 +70,7 @@ bool ReceiveVerified(HINTERNET request, HANDLE sideFile, const Job& job) {
         }
     }
     uint8_t bytes[32];
-    if (!digest.Finish(bytes)) {
+    if (!Sha256Finish(digest, bytes)) {
         job.failureText = L"คำนวณ SHA-256 ไม่สำเร็จ";
         return false;
     }

@@ -1,46 +1,74 @@
 #include "transfer/Sha256.h"
 
+#include <atomic>
 #include <vector>
-
-#include "transfer/BCryptHandle.h"
-#include "transfer/Sha256Core.h"
 
 namespace {
 constexpr DWORD kReadBuffer = 65536;
 
-// The bytes of the file up to its end or the first failed read; false only when the digest failed.
-bool DigestWithCng(HANDLE file, uint8_t digest[32]) {
-    UniqueAlg provider;
-    if (BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) return false;
-    UniqueHash hash;
-    if (BCryptCreateHash(provider.get(), hash.put(), nullptr, 0, nullptr, 0, 0) < 0) return false;
-    bool ok = true;
-    {
-        std::vector<UCHAR> buffer(kReadBuffer);
-        DWORD read = 0;
-        while (ReadFile(file, buffer.data(), kReadBuffer, &read, nullptr) && read != 0) {
-            if (BCryptHashData(hash.get(), buffer.data(), read, 0) < 0) {
-                ok = false;
-                break;
-            }
-        }
-        if (ok) ok = BCryptFinishHash(hash.get(), digest, 32, 0) >= 0;
-        hash.reset();
-    }
-    provider.reset();
-    return ok;
-}
-
-void DigestWithCore(HANDLE file, uint8_t digest[32]) {
-    Sha256State state;
-    Sha256Init(state);
-    std::vector<uint8_t> buffer(kReadBuffer);
-    DWORD read = 0;
-    while (ReadFile(file, buffer.data(), kReadBuffer, &read, nullptr) && read != 0) Sha256Update(state, buffer.data(), read);
-    Sha256Final(state, digest);
-}
-
+// -1 until first use, then a DigestBackend value.
+std::atomic<int> g_backend{-1};
 }  // namespace
+
+DigestBackend ActiveDigestBackend() {
+    int b = g_backend.load(std::memory_order_relaxed);
+    if (b < 0) {
+        b = static_cast<int>(Sha256CpuHasShaExtensions() ? DigestBackend::ShaExtensions : DigestBackend::Cng);
+        g_backend.store(b, std::memory_order_relaxed);
+    }
+    return static_cast<DigestBackend>(b);
+}
+
+DigestBackend SelectDigestBackend(DigestBackend backend) {
+    if (backend == DigestBackend::ShaExtensions && !Sha256CpuHasShaExtensions()) backend = DigestBackend::Cng;
+    g_backend.store(static_cast<int>(backend), std::memory_order_relaxed);
+    return backend;
+}
+
+bool Sha256Begin(Sha256Stream& s) {
+    s.backend = ActiveDigestBackend();
+    s.failed = false;
+    s.hash.reset();
+    s.provider.reset();
+    if (s.backend == DigestBackend::ShaExtensions) {
+        Sha256Init(s.state);
+        return true;
+    }
+    if (BCryptOpenAlgorithmProvider(s.provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0 ||
+        BCryptCreateHash(s.provider.get(), s.hash.put(), nullptr, 0, nullptr, 0, 0) < 0)
+        s.failed = true;
+    return !s.failed;
+}
+
+void Sha256Add(Sha256Stream& s, const void* data, size_t count) {
+    if (s.failed) return;
+    if (s.backend == DigestBackend::ShaExtensions) {
+        Sha256Update(s.state, data, count);
+        return;
+    }
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (count) {
+        const ULONG step = count > 0x40000000 ? 0x40000000 : static_cast<ULONG>(count);
+        if (BCryptHashData(s.hash.get(), const_cast<PUCHAR>(p), step, 0) < 0) {
+            s.failed = true;
+            return;
+        }
+        p += step;
+        count -= step;
+    }
+}
+
+bool Sha256Finish(Sha256Stream& s, uint8_t digest[32]) {
+    if (s.backend == DigestBackend::ShaExtensions) {
+        if (!s.failed) Sha256Final(s.state, digest);
+        return !s.failed;
+    }
+    if (!s.failed && BCryptFinishHash(s.hash.get(), digest, 32, 0) < 0) s.failed = true;
+    // The hash object belongs to the provider: released first.
+    s.hash.reset();
+    s.provider.reset();
+    return !s.failed;
+}
 
 bool HashFileSha256(const std::wstring& filePath, uint64_t& fileSize, std::string& hexDigest) {
     UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -49,12 +77,15 @@ bool HashFileSha256(const std::wstring& filePath, uint64_t& fileSize, std::strin
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) return false;
     fileSize = static_cast<uint64_t>(size.QuadPart);
+    Sha256Stream stream;
+    if (!Sha256Begin(stream)) return false;
+    // The bytes of the file up to its end or the first failed read.
+    std::vector<uint8_t> buffer(kReadBuffer);
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer.data(), kReadBuffer, &read, nullptr) && read != 0)
+        Sha256Add(stream, buffer.data(), read);
     uint8_t digest[32];
-    if (Sha256ActiveEngine() == Sha256Engine::ShaExtensions) {
-        DigestWithCore(file.get(), digest);
-    } else if (!DigestWithCng(file.get(), digest)) {
-        return false;
-    }
+    if (!Sha256Finish(stream, digest)) return false;
     hexDigest = HexLower(digest, sizeof digest);
     return true;
 }

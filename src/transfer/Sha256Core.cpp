@@ -29,7 +29,7 @@ constexpr uint32_t kRound[64] = {
 
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-void BlocksScalar(uint32_t h[8], const uint8_t* p, size_t blocks) {
+void BlocksPortable(uint32_t h[8], const uint8_t* p, size_t blocks) {
     for (; blocks; --blocks, p += 64) {
         uint32_t w[64];
         for (int i = 0; i < 16; ++i)
@@ -120,7 +120,7 @@ std::atomic<int> g_engine{-1};
 Sha256Engine Engine() {
     int e = g_engine.load(std::memory_order_relaxed);
     if (e < 0) {
-        e = static_cast<int>(DetectShaExtensions() ? Sha256Engine::ShaExtensions : Sha256Engine::Scalar);
+        e = static_cast<int>(DetectShaExtensions() ? Sha256Engine::ShaExtensions : Sha256Engine::Portable);
         g_engine.store(e, std::memory_order_relaxed);
     }
     return static_cast<Sha256Engine>(e);
@@ -130,7 +130,7 @@ void Blocks(uint32_t h[8], const uint8_t* p, size_t blocks) {
 #ifdef QIRELL_SHA_X86
     if (Engine() == Sha256Engine::ShaExtensions) return BlocksShaExtensions(h, p, blocks);
 #endif
-    BlocksScalar(h, p, blocks);
+    BlocksPortable(h, p, blocks);
 }
 
 }  // namespace
@@ -140,7 +140,7 @@ bool Sha256CpuHasShaExtensions() { return DetectShaExtensions(); }
 Sha256Engine Sha256ActiveEngine() { return Engine(); }
 
 Sha256Engine Sha256SelectEngine(Sha256Engine engine) {
-    if (engine == Sha256Engine::ShaExtensions && !DetectShaExtensions()) engine = Sha256Engine::Scalar;
+    if (engine == Sha256Engine::ShaExtensions && !DetectShaExtensions()) engine = Sha256Engine::Portable;
     g_engine.store(static_cast<int>(engine), std::memory_order_relaxed);
     return engine;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Streaming SHA-256 without any platform header: a scalar engine and one on the processor's SHA extensions.
+// Streaming SHA-256 without any platform header: portable code, and the processor's SHA extensions.
 #include <cstddef>
 #include <cstdint>
 
@@ -14,10 +14,10 @@ void Sha256Init(Sha256State& s);
 void Sha256Update(Sha256State& s, const void* data, size_t count);
 void Sha256Final(Sha256State& s, uint8_t digest[32]);
 
-enum class Sha256Engine { Scalar, ShaExtensions };
+enum class Sha256Engine { Portable, ShaExtensions };
 bool Sha256CpuHasShaExtensions();
 // The engine every later Sha256Update uses; the SHA extensions when the processor has them.
 Sha256Engine Sha256ActiveEngine();
-// For tests and measurements: Scalar forces the scalar code (and CNG where CNG is the fallback).
-// Asking for ShaExtensions on a processor without them keeps Scalar; returns the engine now active.
+// For tests and measurements: Portable forces the portable code. Asking for ShaExtensions on a
+// processor without them keeps Portable; returns the engine now active.
 Sha256Engine Sha256SelectEngine(Sha256Engine engine);
