@@ -114,16 +114,18 @@ bool PlanPlaces(const BuildOptions& o, Places& p) {
         return false;
     }
     bool ok = true;
-    for (const fs::directory_entry& e : fs::directory_iterator(p.out, ec)) {
-        const std::string entry = PathToUtf8(e.path().filename());
+    for (fs::directory_iterator it(p.out, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path e = it->path();
+        const std::string entry = PathToUtf8(e.filename());
         bool ours = entry == "manifest.json.tmp";  // left by older versions of the tool
         for (const std::string& k : kPublishedEntries) ours = ours || entry == k;
         if (!ours) {
-            Fail("build: " + PathToUtf8(e.path()) +
+            Fail("build: " + PathToUtf8(e) +
                  ": not written by this tool; the output folder is replaced whole, so move it elsewhere");
             ok = false;
         }
     }
+    if (ec) Fail("build: " + PathToUtf8(p.out) + ": " + ec.message());
     return ok && !ec;
 }
 
