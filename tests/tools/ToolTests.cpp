@@ -206,9 +206,10 @@ TEST(ToolNames, EachNameIsPublishedUnderAnAddressThatReachesItOrRefused) {
             std::string local, why;
             EXPECT_TRUE(AddressToPublished(entry.url, c.name, "", local, why)) << c.name << ": " << why;
             EXPECT_EQ(local, "files/" + c.name);
-            EXPECT_TRUE(AddressToPublished(FileAddress(c.name, "https://cdn.example/p/"), c.name,
-                                           "https://cdn.example/p/", local, why));
-            EXPECT_EQ(local, "files/" + c.name);
+            for (const std::string prefix : {"https://cdn.example/p/", "mirror/"}) {
+                EXPECT_TRUE(AddressToPublished(FileAddress(c.name, prefix), c.name, prefix, local, why)) << why;
+                EXPECT_EQ(local, "files/" + c.name);
+            }
         } else {
             EXPECT_NE(problem.find(c.problem), std::string::npos) << Printable(c.name) << " -> " << problem;
         }
@@ -560,6 +561,8 @@ TEST(ToolVerify, FindsWhatPlayersWouldTripOver) {
          "does not end in the file's path"},
         {"case clash", [&](const fs::path& o) { put(o, "files/é"); put(o, "files/É");
              WriteManifest(o, Entry("é") + "," + Entry("É")); }, "differs only in letter case"},
+        {"listed twice", [&](const fs::path& o) { put(o, "files/x"); WriteManifest(o, Entry("x") + "," + Entry("x")); },
+         "x: listed twice"},
         {"removing the folder itself", [&](const fs::path& o) { put(o, "files/x");
              WriteManifest(o, Entry("x"), ", \"delete_dirs\": [\"./\"]"); }, "delete_dirs: ./: names the game folder itself or data"},
         {"removing data", [&](const fs::path& o) { put(o, "files/x");

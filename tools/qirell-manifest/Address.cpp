@@ -98,6 +98,11 @@ std::string FileAddress(const std::string& path, const std::string& urlPrefix) {
 bool AddressToPublished(const std::string& url, const std::string& path, const std::string& urlPrefix,
                         std::string& local, std::string& problem) {
     std::string decoded;
+    // Addresses under the prefix are published under files/, as build lays them out.
+    if (!urlPrefix.empty() && StartsWith(url, urlPrefix)) {
+        if (!DecodeAddressPath(url.substr(urlPrefix.size()), decoded, problem)) return false;
+        return FolderPath("files/" + decoded, local, problem);
+    }
     if (!IsAbsolute(url)) {
         if (!url.empty() && url[0] == '/') {
             problem = "starts with '/', which the patcher puts after the manifest's folder";
@@ -105,14 +110,9 @@ bool AddressToPublished(const std::string& url, const std::string& path, const s
         }
         return DecodeAddressPath(url, decoded, problem) && FolderPath(decoded, local, problem);
     }
-    // Absolute addresses are published under files/, as build lays them out.
     if (!urlPrefix.empty()) {
-        if (!StartsWith(url, urlPrefix)) {
-            problem = "is not under the --url-prefix given";
-            return false;
-        }
-        if (!DecodeAddressPath(url.substr(urlPrefix.size()), decoded, problem)) return false;
-        return FolderPath("files/" + decoded, local, problem);
+        problem = "is not under the --url-prefix given";
+        return false;
     }
     size_t host = url.find("//") + 2, slash = url.find('/', host);
     if (!DecodeAddressPath(slash == std::string::npos ? "" : url.substr(slash), decoded, problem)) return false;

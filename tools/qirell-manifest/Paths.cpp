@@ -108,7 +108,8 @@ void CheckCaseClashes(const std::vector<ReleaseFile>& files, std::vector<std::st
     for (const ReleaseFile& f : files) {
         std::string folded = FoldCase(f.path);
         auto [at, fresh] = seen.emplace(folded, f.path);
-        if (!fresh) errors.push_back(f.path + ": differs only in letter case from " + at->second);
+        if (!fresh)
+            errors.push_back(f.path + (at->second == f.path ? ": listed twice" : ": differs only in letter case from " + at->second));
         for (size_t slash = f.path.find('/'); slash != std::string::npos; slash = f.path.find('/', slash + 1)) {
             std::string dirPart = FoldCase(f.path.substr(0, slash));
             auto [dirAt, dirFresh] = seen.emplace(dirPart + "/", f.path.substr(0, slash));
