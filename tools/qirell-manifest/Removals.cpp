@@ -51,11 +51,27 @@ void ComputeRemovals(const PatchManifest& previous, bool previousDirsNamed, cons
                      const std::vector<std::string>& namedDirs, Removals& out) {
     out = Removals{};
     const Live live = LiveNames(currentPaths);
-    // A file that became a folder is not removed: the folder replaces it.
     auto alive = [&](const std::string& p) {
         std::string folded = FoldCase(p);
         return live.files.count(folded) || live.dirs.count(folded);
     };
+    // The patcher brings files in before it removes anything, and cannot put a file where a folder
+    // is or a folder where a file is.
+    std::set<std::string> swapped;
+    for (const ManifestFile& f : previous.files) {
+        if (!NameProblem(f.path).empty()) continue;
+        if (live.dirs.count(FoldCase(f.path)))
+            swapped.insert(f.path + ": a file in the previous release and a folder in this one; publish a release "
+                           "without either first, which removes the file");
+        std::set<std::string> parents;
+        AddParents(f.path, parents);
+        for (const std::string& d : parents)
+            if (live.files.count(FoldCase(d)))
+                swapped.insert(d + ": a folder in the previous release (" + f.path +
+                               ") and a file in this one; publish a release without either first, naming the "
+                               "folder with --remove-dir");
+    }
+    out.errors.assign(swapped.begin(), swapped.end());
 
     std::set<std::string> files;
     auto addFile = [&](const std::string& path, const char* from) {

@@ -53,7 +53,7 @@ void CheckCaseClashes(const std::vector<ReleaseFile>& files, std::vector<std::st
 struct Removals {
     std::vector<std::string> deleteFiles, deleteDirs;
     std::vector<std::string> warnings;  // previous entries not carried on
-    std::vector<std::string> errors;    // refused --remove-dir entries
+    std::vector<std::string> errors;    // refused --remove-dir entries, files and folders swapped for each other
 };
 // delete_files: files of the previous manifest (and its delete_files) that are gone now.
 // delete_dirs: only folders named by the operator (namedDirs), and the previous manifest's when it
