@@ -129,6 +129,20 @@ bool PlanPlaces(const BuildOptions& o, Places& p) {
     return ok && !ec;
 }
 
+// Classic Windows paths end at 259 characters (drive, folders, name); longer ones need long paths
+// turned on in Windows. The patcher adds its side-file suffix while a file downloads.
+void WarnLongPaths(const std::vector<ReleaseFile>& files) {
+    for (const ReleaseFile& f : files) {
+        const size_t units = Utf16Length(f.path) + 10;
+        if (units <= 200) continue;
+        const long room = 259L - static_cast<long>(units) - 1;
+        Fail("warning: " + f.path + ": " + std::to_string(units - 10) + " characters long; " +
+             (room > 3 ? "players whose game folder path is longer than " + std::to_string(room) +
+                             " characters need long paths turned on in Windows"
+                       : "every player needs long paths turned on in Windows"));
+    }
+}
+
 bool PlanRemovals(const BuildOptions& o, const std::vector<ReleaseFile>& files, Removals& removals) {
     PatchManifest old;
     bool oldDirsNamed = false;
@@ -248,6 +262,7 @@ int RunBuild(const std::vector<std::string>& args) {
         Fail("build: " + o.release + " holds no files; the patcher rejects an empty manifest");
         return 1;
     }
+    WarnLongPaths(files);
     Removals removals;
     if (!PlanRemovals(o, files, removals)) {
         Fail("build: nothing written");
