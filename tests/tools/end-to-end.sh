@@ -69,6 +69,12 @@ if [ -f "$winexe" ]; then
   (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-2 --version 2 \
      --previous published-1/manifest.json --remove-dir gone -o published-win) || fail "the Windows tool's build"
   cmp -s "$work/published-win/manifest.json" "$www/manifest.json" || fail "the Windows tool wrote another manifest"
+  # Over its own earlier output: Windows has no exchange of two folders, the old one is moved aside.
+  printf 'stale' > "$work/published-win/files/stale.bin"
+  (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-2 --version 2 \
+     --previous published-1/manifest.json --remove-dir gone -o published-win) || fail "the Windows tool's rebuild"
+  [ ! -e "$work/published-win/files/stale.bin" ] || fail "the Windows tool's rebuild kept a stale file"
+  [ -z "$(ls -A "$work" | grep -e staging -e replaced)" ] || fail "the Windows tool left a staging folder"
   (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" verify published-win) ||
     fail "the Windows tool's verify"
 fi

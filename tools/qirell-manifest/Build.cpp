@@ -2,6 +2,9 @@
 #include <fstream>
 
 #include "Tool.h"
+#ifdef _WIN32
+#include "base/Handle.h"
+#endif
 #ifdef __linux__
 #include <fcntl.h>
 #include <stdio.h>
@@ -162,6 +165,60 @@ bool PlanRemovals(const BuildOptions& o, const std::vector<ReleaseFile>& files, 
     return removals.errors.empty();
 }
 
+// Removes a whole tree, listing each folder before anything in it goes (Wine's listing loses its
+// place when entries vanish under it).
+#ifdef _WIN32
+// Win32 calls on the \\?\ form, so paths past 260 characters go too; links are removed, not entered.
+void RemoveEntries(const std::wstring& p, std::error_code& ec) {
+    const DWORD a = GetFileAttributesW(p.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    if (a & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(p.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+    BOOL removed;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        std::vector<std::wstring> children;
+        WIN32_FIND_DATAW found;
+        UniqueFind search(FindFirstFileW((p + L"\\*").c_str(), &found));
+        if (search) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..") children.push_back(p + L"\\" + name);
+            } while (FindNextFileW(search.get(), &found));
+        }
+        search.reset();
+        for (const std::wstring& c : children) RemoveEntries(c, ec);
+        removed = RemoveDirectoryW(p.c_str());
+    } else {
+        removed = (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(p.c_str()) : DeleteFileW(p.c_str());
+    }
+    if (!removed && !ec) ec = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
+
+void RemoveTree(const fs::path& dir, std::error_code& ec) {
+    ec.clear();
+    std::wstring full = fs::absolute(dir, ec).make_preferred().wstring();
+    if (!ec) RemoveEntries(L"\\\\?\\" + full, ec);
+}
+#else
+void RemoveEntries(const fs::path& p, std::error_code& ec) {
+    std::error_code e;
+    const fs::file_status st = fs::symlink_status(p, e);
+    if (e || !fs::exists(st)) return;
+    if (fs::is_directory(st)) {
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(p, e), end; !e && it != end; it.increment(e)) children.push_back(it->path());
+        if (e && !ec) ec = e;
+        for (const fs::path& c : children) RemoveEntries(c, ec);
+    }
+    fs::remove(p, e);
+    if (e && !ec) ec = e;
+}
+
+void RemoveTree(const fs::path& dir, std::error_code& ec) {
+    ec.clear();
+    RemoveEntries(dir, ec);
+}
+#endif
+
 bool WriteFileBytes(const fs::path& target, const std::string& bytes) {
     std::ofstream o(target, std::ios::binary | std::ios::trunc);
     o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -174,8 +231,8 @@ bool WriteFileBytes(const fs::path& target, const std::string& bytes) {
 bool Stage(const BuildOptions& o, const Places& p, std::vector<ReleaseFile>& files, const Removals& removals,
            Progress& progress) {
     std::error_code ec;
-    fs::remove_all(p.staging, ec);  // left by a build that was killed
-    if (!fs::create_directories(p.staging / "files", ec)) {
+    RemoveTree(p.staging, ec);  // left by a build that was killed
+    if (ec || !fs::create_directories(p.staging / "files", ec)) {
         Fail(PathToUtf8(p.staging) + ": cannot be created: " + ec.message());
         return false;
     }
@@ -223,10 +280,10 @@ bool Publish(const Places& p) {
     }
     fs::permissions(p.staging, fs::status(p.out, ec).permissions(), ec);
     if (SwapFolders(p.staging, p.out)) {
-        fs::remove_all(p.staging, ec);
+        RemoveTree(p.staging, ec);
         return true;
     }
-    fs::remove_all(p.retired, ec);
+    RemoveTree(p.retired, ec);
     fs::rename(p.out, p.retired, ec);
     if (ec) {
         Fail(PathToUtf8(p.out) + ": cannot be moved aside: " + ec.message());
@@ -239,7 +296,8 @@ bool Publish(const Places& p) {
         fs::rename(p.retired, p.out, back);
         return false;
     }
-    fs::remove_all(p.retired, ec);
+    RemoveTree(p.retired, ec);
+    if (ec) Fail("warning: the replaced output " + PathToUtf8(p.retired) + " could not be removed: " + ec.message());
     return true;
 }
 
@@ -271,7 +329,7 @@ int RunBuild(const std::vector<std::string>& args) {
     Progress progress;
     if (!Stage(o, places, files, removals, progress) || !Publish(places)) {
         std::error_code ec;
-        fs::remove_all(places.staging, ec);
+        RemoveTree(places.staging, ec);
         Fail("build: the output is left as it was");
         return 1;
     }
