@@ -227,17 +227,25 @@ bool WriteFileBytes(const fs::path& target, const std::string& bytes) {
     return static_cast<bool>(o);
 }
 
-// Everything of the new output, written into the staging folder and checked there.
-bool Stage(const BuildOptions& o, const Places& p, std::vector<ReleaseFile>& files, const Removals& removals,
-           Progress& progress) {
+// An empty staging folder with its files/ folder.
+bool MakeStaging(const Places& p) {
     std::error_code ec;
     RemoveTree(p.staging, ec);  // left by a build that was killed
     if (ec || !fs::create_directories(p.staging / "files", ec)) {
-        Fail(PathToUtf8(p.staging) + ": cannot be created: " + ec.message());
+        Fail(PathToUtf8(p.staging) + ": cannot be created: " + (ec ? ec.message() : "it is still there"));
         return false;
     }
+    return true;
+}
+
+// Copies every file to files/<path>, filling in its size and digest from the bytes copied.
+bool CopyFiles(const Places& p, std::vector<ReleaseFile>& files, Progress& progress) {
     uint64_t totalBytes = 0;
-    for (ReleaseFile& f : files) totalBytes += fs::file_size(f.source, ec);
+    for (const ReleaseFile& f : files) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(f.source, ec);
+        if (!ec) totalBytes += size;
+    }
     ProgressBegin(progress, files.size(), totalBytes);
     for (ReleaseFile& f : files) {
         std::string error;
@@ -248,12 +256,21 @@ bool Stage(const BuildOptions& o, const Places& p, std::vector<ReleaseFile>& fil
         }
     }
     ProgressEnd(progress);
+    return true;
+}
+
+bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<ReleaseFile>& files,
+                   const Removals& removals) {
     std::string text, error;
     if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error)) {
         Fail(error);
         return false;
     }
-    if (!WriteFileBytes(p.staging / "manifest.json", text)) return false;
+    return WriteFileBytes(p.staging / "manifest.json", text);
+}
+
+// The staging folder read back as players will use it.
+bool CheckStaged(const BuildOptions& o, const Places& p) {
     std::vector<std::string> problems;
     VerifyPublished(p.staging, o.urlPrefix, problems);
     for (const std::string& problem : problems) Fail("check of the new output: " + problem);
@@ -281,6 +298,7 @@ bool Publish(const Places& p) {
     fs::permissions(p.staging, fs::status(p.out, ec).permissions(), ec);
     if (SwapFolders(p.staging, p.out)) {
         RemoveTree(p.staging, ec);
+        if (ec) Fail("warning: the replaced output " + PathToUtf8(p.staging) + " could not be removed: " + ec.message());
         return true;
     }
     RemoveTree(p.retired, ec);
@@ -327,7 +345,9 @@ int RunBuild(const std::vector<std::string>& args) {
         return 1;
     }
     Progress progress;
-    if (!Stage(o, places, files, removals, progress) || !Publish(places)) {
+    // Everything of the new output goes into the staging folder and is checked there first.
+    if (!MakeStaging(places) || !CopyFiles(places, files, progress) || !WriteManifest(o, places, files, removals) ||
+        !CheckStaged(o, places) || !Publish(places)) {
         std::error_code ec;
         RemoveTree(places.staging, ec);
         Fail("build: the output is left as it was");
