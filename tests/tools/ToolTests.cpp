@@ -234,6 +234,9 @@ TEST(ToolBuild, RefusesWhatAPlayersFolderCannotHoldAndWritesNothing) {
         {{"ok.txt", "what?.txt"}, "what?.txt"},
         {{"ok.txt", "50%off.txt", "a<b|c.txt"}, "a<b|c.txt"},
         {{"ok.txt", "sub/con.txt"}, "sub/con.txt"},
+        {{"ok.txt", "a..b.txt"}, "a..b.txt"},
+        {{"ok.txt", "drive:x"}, "drive:x"},
+        {{"ok.txt", "back\\slash"}, "back\\slash"},
         {{"ok.txt", "bell\x07.txt"}, "bell\\x07.txt"},
         {{"ok.txt", "bad\xff/x.txt"}, "bad\\xFF: is not valid UTF-8"},
         {{"ok.txt", "trail./x.txt"}, "trail."},
@@ -372,6 +375,8 @@ TEST(ToolRemovals, FilesOnlyUnlessAFolderIsNamedAndNeverTheFolderNorData) {
     } cases[] = {
         {"gone files, emptied folders stay", Previous({"a/b/c.txt", "a/d.txt", "keep.txt", "old/y.bin"}), false,
          {"keep.txt", "a/d.txt"}, {}, {"a/b/c.txt", "old/y.bin"}, {}, "", ""},
+        {"gone trees, data in any case, leave files only", Previous({"DATA/x.bin", "data/y", "Data/sub/z", "k"}),
+         false, {"k"}, {}, {"DATA/x.bin", "Data/sub/z", "data/y"}, {}, "", ""},
         {"renamed only in letter case", Previous({"Readme.TXT", "Sub/a.txt", "Ä.txt"}), false,
          {"readme.txt", "sub/A.txt", "ä.txt"}, {}, {}, {}, "", ""},
         {"a file that became a folder", Previous({"x", "k"}), false, {"k", "X/y"}, {}, {}, {}, "",
