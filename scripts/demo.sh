@@ -65,7 +65,7 @@ cp "$WORK/QirellQX.exe" "$new/QirellQX.exe"
 cp "$EXE" "$new/QirellPatcher.exe"
 
 "$TOOL" build "$old" --version 1.0 -o "$WORK/published-1.0"
-"$TOOL" build "$new" --version 1.1 --previous "$WORK/published-1.0/manifest.json" -o "$WORK/www/patch"
+"$TOOL" build "$new" --version 1.1 --previous "$WORK/published-1.0/manifest.json" --remove-dir cache --remove-dir old -o "$WORK/www/patch"
 "$TOOL" verify "$WORK/www/patch"
 cat "$WORK/www/patch/manifest.json"
 

@@ -23,20 +23,3 @@ void CheckLocalFiles(RunState& run) {
         run.bytesTotal += entry.size;
     }
 }
-
-void SelectRemovals(RunState& run) {
-    for (const std::string& text : run.manifest.delete_dirs) {
-        if (!IsSafeRelativePath(text)) continue;
-        // The client's data directory is never removed, whatever the case of its letters.
-        if (AsciiLower(text) == "data") continue;
-        const std::wstring dir = ToLocalPath(text);
-        const DWORD a = GetFileAttributesW(dir.c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) run.dirsToRemove.push_back(dir);
-    }
-    for (const std::string& text : run.manifest.delete_files) {
-        if (!IsSafeRelativePath(text)) continue;
-        const std::wstring file = ToLocalPath(text);
-        const DWORD a = GetFileAttributesW(file.c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) run.filesToRemove.push_back(file);
-    }
-}

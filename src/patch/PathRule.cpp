@@ -35,3 +35,40 @@ bool IsSafeRelativePath(const std::string& path) {
     }
     return true;
 }
+
+std::string ResolveRelativePath(const std::string& path) {
+    // A wide path ends at its first NUL for every Win32 call.
+    const std::string_view text = std::string_view(path).substr(0, path.find('\0'));
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("/\\", start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view part = text.substr(start, end - start);
+        start = end + 1;
+        while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+        if (part == "..") {
+            // A parent step above the folder names nothing inside it.
+            if (out.empty()) return {};
+            const size_t slash = out.rfind('/');
+            out.erase(slash == std::string::npos ? 0 : slash);
+            continue;
+        }
+        // Windows strips trailing dots and spaces, so ". ", "..." and "" all name the folder they are in.
+        while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.remove_suffix(1);
+        if (part.empty()) continue;
+        if (!out.empty()) out += '/';
+        out.append(part);
+    }
+    return out;
+}
+
+bool IsRemovableEntry(const std::string& path) {
+    if (!IsSafeRelativePath(path) || path.find('\0') != std::string::npos) return false;
+    const std::string resolved = ResolveRelativePath(path);
+    if (resolved.empty()) return false;
+    // The client's data directory is never removed, whatever the case of its letters.
+    std::string lower;
+    for (char c : resolved) lower += Lower(c);
+    return lower != "data";
+}

@@ -2,6 +2,7 @@
 
 #include "base/Handle.h"
 #include "base/StatusBoard.h"
+#include "patch/PathRule.h"
 #include "patch/RunState.h"
 #include "text/Text.h"
 
@@ -22,6 +23,21 @@ void RemoveLink(const std::wstring& path, DWORD attributes) {
 }
 
 }  // namespace
+
+void SelectRemovals(RunState& run) {
+    for (const std::string& text : run.manifest.delete_dirs) {
+        if (!IsRemovableEntry(text)) continue;
+        const std::wstring dir = ToLocalPath(text);
+        const DWORD a = GetFileAttributesW(dir.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) run.dirsToRemove.push_back(dir);
+    }
+    for (const std::string& text : run.manifest.delete_files) {
+        if (!IsRemovableEntry(text)) continue;
+        const std::wstring file = ToLocalPath(text);
+        const DWORD a = GetFileAttributesW(file.c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) run.filesToRemove.push_back(file);
+    }
+}
 
 bool RemoveTree(const std::wstring& dir) {
     const DWORD a = GetFileAttributesW(dir.c_str());

@@ -344,23 +344,32 @@ TEST(Removals, FilesAndTreesGoWhileDataIsProtected) {
     EXPECT_EQ(Get(game, "fresh.bin"), "fresh");
 }
 
-TEST(Removals, DataWithATrailingSlashIsNotProtectedAndAHeldFileStays) {
+TEST(Removals, NoSpellingOfTheFolderOrDataIsRemovedAndAHeldFileStays) {
     REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("removals2");
     std::wstring game = Game("removals2");
     Put(game, "data/x.spr", "x");
+    Put(game, "data/old.bmp", "old");
+    Put(game, "savedata/slot1", "save");
+    Put(game, "top.txt", "top");
     Put(game, "tree/held.bin", "held");
     Put(game, "tree/other.bin", "other");
     Put(game, "tree/sub/more.bin", "more");
     HANDLE held = CreateFileW(At(game, "tree/held.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::string url = pt::Publish(site, "1", {{"a.bin", "a"}}, {}, {"data/", "tree"});
+    std::string url = pt::Publish(site, "1", {{"a.bin", "a"}}, {".", "data", "data/old.bmp", ". "},
+                                  {".", "./", ".\\", "./.", ". .", " ", "a/..", "data/", "./data", "data.", "data ",
+                                   "DATA\\", "data/.", "tree"});
     pt::RunResult r = pt::RunInProcess(game, url);
     CloseHandle(held);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.ready);
-    EXPECT_FALSE(qt::Exists(At(game, "data")));
+    EXPECT_EQ(Get(game, "data/x.spr"), "x");
+    EXPECT_FALSE(qt::Exists(At(game, "data/old.bmp")));
+    EXPECT_EQ(Get(game, "savedata/slot1"), "save");
+    EXPECT_EQ(Get(game, "top.txt"), "top");
+    EXPECT_EQ(Get(game, "a.bin"), "a");
     EXPECT_EQ(Get(game, "tree/held.bin"), "held");
     EXPECT_FALSE(qt::Exists(At(game, "tree/other.bin")));
     EXPECT_FALSE(qt::Exists(At(game, "tree/sub")));

@@ -34,27 +34,54 @@ printf 'two\n' > "$v2/sub/deep/changed.txt"
 printf 'x' > "$v1/gone.txt"
 printf 'y' > "$v1/gone/inner/old.bin"
 printf 'ไทย\n' > "$v2/new folder/ไฟล์ใหม่.txt"
+# Legal but awkward names: each needs an escaped address to reach the server unchanged.
+mkdir -p "$v2/odd names" "$v2/แผนที่ เมือง"
+printf 'percent\n' > "$v2/odd names/50% off #1 + more.txt"
+printf 'plus\n' > "$v2/odd names/a+b=c (copy) ~ok.txt"
+printf 'thai\n' > "$v2/แผนที่ เมือง/ถนน #2 ข้าวสาร.dat"
+long="$v2"
+for part in "a long folder name with spaces number one" "ชื่อโฟลเดอร์ภาษาไทยที่ยาวมาก สอง" \
+            "third level, with commas; and semicolons" "fourth level of the long path 0123456789" \
+            "and a fifth one so the whole path is well past 260"; do
+  long="$long/$part"
+done
+mkdir -p "$long"
+printf 'deep\n' > "$long/the file at the end of a path longer than two hundred and sixty.txt"
+# A linked folder: players get real copies of what it leads to.
+ln -s sub "$v2/sub link"
+# A folder the old release listed and the new one does not: players keep what they put there.
+mkdir -p "$v1/screens"
+printf 'listed' > "$v1/screens/readme.txt"
 cp "$exe" "$v1/QirellPatcher.exe"; printf 'older build' >> "$v1/QirellPatcher.exe"
 cp "$exe" "$v2/QirellPatcher.exe"
 
 "$tool" build "$v1" --version 1 -o "$work/published-1" || fail "build of release 1"
-"$tool" build "$v2" --version 2 --previous "$work/published-1/manifest.json" -o "$www" || fail "build of release 2"
+"$tool" build "$v2" --version 2 --previous "$work/published-1/manifest.json" --remove-dir gone -o "$www" ||
+  fail "build of release 2"
 "$tool" verify "$www" || fail "verify of the published folder"
 grep -q '"gone.txt"' "$www/manifest.json" || fail "gone.txt not in delete_files"
 grep -q '"gone"' "$www/manifest.json" || fail "gone not in delete_dirs"
+grep -q '"screens"' "$www/manifest.json" && fail "screens, never named, is in delete_dirs"
 
 # The Windows build of the tool writes the same bytes as the Linux one.
 winexe="$build/tools/qirell-manifest/qirell-manifest.exe"
 if [ -f "$winexe" ]; then
   (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-2 --version 2 \
-     --previous published-1/manifest.json -o published-win) || fail "the Windows tool's build"
+     --previous published-1/manifest.json --remove-dir gone -o published-win) || fail "the Windows tool's build"
   cmp -s "$work/published-win/manifest.json" "$www/manifest.json" || fail "the Windows tool wrote another manifest"
-  (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" verify published-win >/dev/null 2>&1) ||
+  # Over its own earlier output: Windows has no exchange of two folders, the old one is moved aside.
+  printf 'stale' > "$work/published-win/files/stale.bin"
+  (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-2 --version 2 \
+     --previous published-1/manifest.json --remove-dir gone -o published-win) || fail "the Windows tool's rebuild"
+  [ ! -e "$work/published-win/files/stale.bin" ] || fail "the Windows tool's rebuild kept a stale file"
+  [ -z "$(ls -A "$work" | grep -e staging -e replaced)" ] || fail "the Windows tool left a staging folder"
+  (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" verify published-win) ||
     fail "the Windows tool's verify"
 fi
 
 cp -a "$v1" "$game"
 chmod a-w "$game/sub/deep/changed.txt"
+printf 'mine' > "$game/screens/shot-0001.png"
 url="http://localhost:$QIRELL_TEST_HTTP_PORT/$site/manifest.json"
 
 run_patcher() {
@@ -64,10 +91,12 @@ run_patcher() {
 # The game folder holds exactly what release 2 lists, and nothing that was removed.
 check_folder() {
   local label=$1
-  (cd "$v2" && find . -type f -print0 | sort -z | xargs -0 sha256sum) > "$work/expected.txt"
+  (cd "$v2" && find -L . -type f -print0 | sort -z | xargs -0 sha256sum) > "$work/expected.txt"
   (cd "$game" && sha256sum --quiet -c "$work/expected.txt") || fail "$label: files differ from release 2"
   [ ! -e "$game/gone.txt" ] || fail "$label: gone.txt still there"
   [ ! -e "$game/gone" ] || fail "$label: folder gone still there"
+  [ ! -e "$game/screens/readme.txt" ] || fail "$label: screens/readme.txt still there"
+  [ "$(cat "$game/screens/shot-0001.png" 2>/dev/null)" = mine ] || fail "$label: the player's screenshot is gone"
   [ -z "$(find "$game" -name '*.patch.tmp')" ] || fail "$label: side files left behind"
 }
 

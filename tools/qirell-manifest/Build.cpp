@@ -2,33 +2,63 @@
 #include <fstream>
 
 #include "Tool.h"
+#ifdef _WIN32
+#include "base/Handle.h"
+#endif
+#ifdef __linux__
+#include <fcntl.h>
+#include <stdio.h>
+#endif
 
 namespace {
 
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
-    "                             [--url-prefix PREFIX] -o OUT_DIR\n"
+    "                             [--remove-dir PATH]... [--url-prefix PREFIX] -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
     "OUT_DIR/files/<path>, where the patcher looks for them next to the manifest.\n"
     "  --version TEXT          version text shown to players\n"
-    "  --previous FILE         the manifest now published: files and folders that are gone since\n"
-    "                          go into delete_files and delete_dirs\n"
-    "  --url-prefix PREFIX     give each file the address PREFIX + path (a CDN, for instance)\n"
-    "  -o OUT_DIR              output folder; its files/ folder is replaced\n"
-    "Names the patcher would pass over, or that differ only in letter case, are refused.\n";
+    "  --previous FILE         the manifest now published: its files that are gone go into\n"
+    "                          delete_files, with its own delete_files; its delete_dirs are carried\n"
+    "                          only when an operator named them\n"
+    "  --remove-dir PATH       remove the folder PATH and everything in it from players' folders\n"
+    "                          (repeatable; never the game folder itself or data)\n"
+    "  --url-prefix PREFIX     give each file the address PREFIX + escaped path (a CDN, for instance)\n"
+    "  -o OUT_DIR              output folder, replaced whole once the new one is complete and checked;\n"
+    "                          it may hold only what this tool writes there\n"
+    "Names a player's Windows folder cannot hold exactly, names that differ only in letter case,\n"
+    "broken links and link loops are refused before anything is written. Links are followed.\n";
 
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %s\n", message.c_str()); }
 
-}  // namespace
-
-int RunBuild(const std::vector<std::string>& args) {
-    std::string release, version, previous, prefix, out;
+struct BuildOptions {
+    std::string release, version, previous, urlPrefix, out;
+    std::vector<std::string> removeDirs;
     bool haveVersion = false;
+};
+
+// The places one build touches: the output and, beside it, the folder it is built in and the folder
+// the replaced output moves to for a moment.
+struct Places {
+    fs::path release, out, staging, retired;
+};
+
+// Entries of an output folder that a build writes; anything else there is not the tool's to replace.
+const std::vector<std::string> kPublishedEntries = {"manifest.json", "files"};
+
+int Usage(const std::string& message) {
+    if (!message.empty()) Fail("build: " + message);
+    std::fputs(kBuildHelp, stderr);
+    return 2;
+}
+
+// -1 when the options are complete, else the exit code.
+int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) return false;
+        auto value = [&](std::string& into, bool mayBeEmpty = false) {
+            if (i + 1 >= args.size() || (!mayBeEmpty && args[i + 1].empty())) return false;
             into = args[++i];
             return true;
         };
@@ -37,116 +67,294 @@ int RunBuild(const std::vector<std::string>& args) {
             std::fputs(kBuildHelp, stdout);
             return 0;
         } else if (a == "--version") {
-            ok = value(version);
-            haveVersion = ok;
+            ok = o.haveVersion = value(o.version, true);
         } else if (a == "--previous") {
-            ok = value(previous) && !previous.empty();
+            ok = value(o.previous);
+        } else if (a == "--remove-dir") {
+            std::string dir;
+            ok = value(dir);
+            o.removeDirs.push_back(dir);
         } else if (a == "--url-prefix") {
-            ok = value(prefix);
+            ok = value(o.urlPrefix);
         } else if (a == "-o" || a == "--output") {
-            ok = value(out) && !out.empty();
+            ok = value(o.out);
         } else if (!a.empty() && a[0] == '-') {
-            Fail("build: unknown option " + a);
-            std::fputs(kBuildHelp, stderr);
-            return 2;
-        } else if (release.empty()) {
-            release = a;
+            return Usage("unknown option " + a);
+        } else if (o.release.empty()) {
+            o.release = a;
         } else {
-            Fail("build: more than one release folder given (" + a + ")");
-            std::fputs(kBuildHelp, stderr);
-            return 2;
+            return Usage("more than one release folder given (" + a + ")");
         }
-        if (!ok) {
-            Fail("build: " + a + " needs a value");
-            std::fputs(kBuildHelp, stderr);
-            return 2;
-        }
+        if (!ok) return Usage(a + " needs a value");
     }
-    if (release.empty() || out.empty() || !haveVersion) {
-        std::fputs(kBuildHelp, stderr);
-        return 2;
-    }
+    if (o.release.empty() || o.out.empty() || !o.haveVersion) return Usage("");
+    return -1;
+}
 
-    fs::path releaseDir = Utf8ToPath(release), outDir = Utf8ToPath(out);
+bool PlanPlaces(const BuildOptions& o, Places& p) {
     std::error_code ec;
-    fs::path canonRelease = fs::weakly_canonical(releaseDir, ec), canonOut = fs::weakly_canonical(outDir, ec);
-    // The release inside the output would be replaced while it is read.
-    for (fs::path p = canonRelease; !p.empty(); p = p.parent_path()) {
-        if (p == canonOut) {
-            Fail("build: the release folder must not lie inside the output folder");
-            return 2;
-        }
-        if (p == p.parent_path()) break;
+    p.release = fs::weakly_canonical(Utf8ToPath(o.release), ec);
+    p.out = fs::weakly_canonical(fs::absolute(Utf8ToPath(o.out), ec), ec);
+    if (p.out.filename().empty()) p.out = p.out.parent_path();
+    if (ec || p.out == p.out.root_path()) {
+        Fail("build: " + o.out + ": not a usable output folder");
+        return false;
     }
+    // The release inside the output would be replaced while it is read.
+    for (fs::path r = p.release; !r.empty(); r = r.parent_path()) {
+        if (r == p.out) {
+            Fail("build: the release folder must not lie inside the output folder");
+            return false;
+        }
+        if (r == r.parent_path()) break;
+    }
+    const std::string name = PathToUtf8(p.out.filename());
+    p.staging = p.out.parent_path() / Utf8ToPath("." + name + ".staging");
+    p.retired = p.out.parent_path() / Utf8ToPath("." + name + ".replaced");
+    if (!fs::exists(p.out, ec)) return true;
+    if (!fs::is_directory(p.out, ec)) {
+        Fail("build: " + PathToUtf8(p.out) + ": not a folder");
+        return false;
+    }
+    bool ok = true;
+    for (fs::directory_iterator it(p.out, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path e = it->path();
+        const std::string entry = PathToUtf8(e.filename());
+        bool ours = entry == "manifest.json.tmp";  // left by older versions of the tool
+        for (const std::string& k : kPublishedEntries) ours = ours || entry == k;
+        if (!ours) {
+            Fail("build: " + PathToUtf8(e) +
+                 ": not written by this tool; the output folder is replaced whole, so move it elsewhere");
+            ok = false;
+        }
+    }
+    if (ec) Fail("build: " + PathToUtf8(p.out) + ": " + ec.message());
+    return ok && !ec;
+}
+
+// Classic Windows paths end at 259 characters (drive, folders, name); longer ones need long paths
+// turned on in Windows. The patcher adds its side-file suffix while a file downloads.
+void WarnLongPaths(const std::vector<ReleaseFile>& files) {
+    for (const ReleaseFile& f : files) {
+        const size_t units = Utf16Length(f.path) + 10;
+        if (units <= 200) continue;
+        const long room = 259L - static_cast<long>(units) - 1;
+        Fail("warning: " + f.path + ": " + std::to_string(units - 10) + " characters long; " +
+             (room > 3 ? "players whose game folder path is longer than " + std::to_string(room) +
+                             " characters need long paths turned on in Windows"
+                       : "every player needs long paths turned on in Windows"));
+    }
+}
+
+bool PlanRemovals(const BuildOptions& o, const std::vector<ReleaseFile>& files, Removals& removals) {
+    PatchManifest old;
+    bool oldDirsNamed = false;
+    if (!o.previous.empty()) {
+        std::string error, text;
+        if (!ReadManifestFile(Utf8ToPath(o.previous), old, error, &text)) {
+            Fail(error);
+            return false;
+        }
+        oldDirsNamed = DeleteDirsNamed(text);
+    }
+    std::vector<std::string> paths;
+    for (const ReleaseFile& f : files) paths.push_back(f.path);
+    ComputeRemovals(old, oldDirsNamed, paths, o.removeDirs, removals);
+    for (const std::string& w : removals.warnings) Fail("warning: " + w);
+    for (const std::string& e : removals.errors) Fail(e);
+    return removals.errors.empty();
+}
+
+// Removes a whole tree, listing each folder before anything in it goes (Wine's listing loses its
+// place when entries vanish under it).
+#ifdef _WIN32
+// Win32 calls on the \\?\ form, so paths past 260 characters go too; links are removed, not entered.
+void RemoveEntries(const std::wstring& p, std::error_code& ec) {
+    const DWORD a = GetFileAttributesW(p.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    if (a & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(p.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+    BOOL removed;
+    if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        std::vector<std::wstring> children;
+        WIN32_FIND_DATAW found;
+        UniqueFind search(FindFirstFileW((p + L"\\*").c_str(), &found));
+        if (search) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name != L"." && name != L"..") children.push_back(p + L"\\" + name);
+            } while (FindNextFileW(search.get(), &found));
+        }
+        search.reset();
+        for (const std::wstring& c : children) RemoveEntries(c, ec);
+        removed = RemoveDirectoryW(p.c_str());
+    } else {
+        removed = (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(p.c_str()) : DeleteFileW(p.c_str());
+    }
+    if (!removed && !ec) ec = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
+
+void RemoveTree(const fs::path& dir, std::error_code& ec) {
+    ec.clear();
+    std::wstring full = fs::absolute(dir, ec).make_preferred().wstring();
+    if (!ec) RemoveEntries(L"\\\\?\\" + full, ec);
+}
+#else
+void RemoveEntries(const fs::path& p, std::error_code& ec) {
+    std::error_code e;
+    const fs::file_status st = fs::symlink_status(p, e);
+    if (e || !fs::exists(st)) return;
+    if (fs::is_directory(st)) {
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(p, e), end; !e && it != end; it.increment(e)) children.push_back(it->path());
+        if (e && !ec) ec = e;
+        for (const fs::path& c : children) RemoveEntries(c, ec);
+    }
+    fs::remove(p, e);
+    if (e && !ec) ec = e;
+}
+
+void RemoveTree(const fs::path& dir, std::error_code& ec) {
+    ec.clear();
+    RemoveEntries(dir, ec);
+}
+#endif
+
+bool WriteFileBytes(const fs::path& target, const std::string& bytes) {
+    std::ofstream o(target, std::ios::binary | std::ios::trunc);
+    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    o.close();
+    if (!o) Fail(PathToUtf8(target) + ": cannot be written");
+    return static_cast<bool>(o);
+}
+
+// An empty staging folder with its files/ folder.
+bool MakeStaging(const Places& p) {
+    std::error_code ec;
+    RemoveTree(p.staging, ec);  // left by a build that was killed
+    if (ec || !fs::create_directories(p.staging / "files", ec)) {
+        Fail(PathToUtf8(p.staging) + ": cannot be created: " + (ec ? ec.message() : "it is still there"));
+        return false;
+    }
+    return true;
+}
+
+// Copies every file to files/<path>, filling in its size and digest from the bytes copied.
+bool CopyFiles(const Places& p, std::vector<ReleaseFile>& files, Progress& progress) {
+    uint64_t totalBytes = 0;
+    for (const ReleaseFile& f : files) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(f.source, ec);
+        if (!ec) totalBytes += size;
+    }
+    ProgressBegin(progress, files.size(), totalBytes);
+    for (ReleaseFile& f : files) {
+        std::string error;
+        if (!HashAndCopy(f.source, p.staging / "files" / Utf8ToPath(f.path), progress, f.size, f.sha256, error)) {
+            ProgressEnd(progress);
+            Fail(error);
+            return false;
+        }
+    }
+    ProgressEnd(progress);
+    return true;
+}
+
+bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<ReleaseFile>& files,
+                   const Removals& removals) {
+    std::string text, error;
+    if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error)) {
+        Fail(error);
+        return false;
+    }
+    return WriteFileBytes(p.staging / "manifest.json", text);
+}
+
+// The staging folder read back as players will use it.
+bool CheckStaged(const BuildOptions& o, const Places& p) {
+    std::vector<std::string> problems;
+    VerifyPublished(p.staging, o.urlPrefix, problems);
+    for (const std::string& problem : problems) Fail("check of the new output: " + problem);
+    return problems.empty();
+}
+
+bool SwapFolders(const fs::path& a, const fs::path& b) {
+#ifdef __linux__
+    // One step for a server reading the output: the old folder is never missing.
+    if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return true;
+#endif
+    (void)a;
+    (void)b;
+    return false;
+}
+
+// The staging folder takes the output's place; the old output is removed only after that.
+bool Publish(const Places& p) {
+    std::error_code ec;
+    if (!fs::exists(p.out, ec)) {
+        fs::rename(p.staging, p.out, ec);
+        if (ec) Fail(PathToUtf8(p.out) + ": " + ec.message());
+        return !ec;
+    }
+    fs::permissions(p.staging, fs::status(p.out, ec).permissions(), ec);
+    if (SwapFolders(p.staging, p.out)) {
+        RemoveTree(p.staging, ec);
+        if (ec) Fail("warning: the replaced output " + PathToUtf8(p.staging) + " could not be removed: " + ec.message());
+        return true;
+    }
+    RemoveTree(p.retired, ec);
+    fs::rename(p.out, p.retired, ec);
+    if (ec) {
+        Fail(PathToUtf8(p.out) + ": cannot be moved aside: " + ec.message());
+        return false;
+    }
+    fs::rename(p.staging, p.out, ec);
+    if (ec) {
+        Fail(PathToUtf8(p.out) + ": cannot be put in place: " + ec.message());
+        std::error_code back;
+        fs::rename(p.retired, p.out, back);
+        return false;
+    }
+    RemoveTree(p.retired, ec);
+    if (ec) Fail("warning: the replaced output " + PathToUtf8(p.retired) + " could not be removed: " + ec.message());
+    return true;
+}
+
+}  // namespace
+
+int RunBuild(const std::vector<std::string>& args) {
+    BuildOptions o;
+    if (int code = ParseBuildArgs(args, o); code >= 0) return code;
+    Places places;
+    if (!PlanPlaces(o, places)) return 2;
 
     std::vector<ReleaseFile> files;
     std::vector<std::string> errors;
-    if (!ScanRelease(releaseDir, outDir, files, errors)) {
+    if (!ScanRelease(Utf8ToPath(o.release), {places.out, places.staging, places.retired}, files, errors)) {
         for (const std::string& e : errors) Fail(e);
         Fail("build: nothing written");
         return 1;
     }
     if (files.empty()) {
-        Fail("build: " + release + " holds no files; the patcher rejects an empty manifest");
+        Fail("build: " + o.release + " holds no files; the patcher rejects an empty manifest");
         return 1;
     }
-
-    PatchManifest old;
-    std::vector<std::string> deleteFiles, deleteDirs;
-    if (!previous.empty()) {
-        std::string error;
-        if (!ReadManifestFile(Utf8ToPath(previous), old, error)) {
-            Fail(error);
-            return 1;
-        }
-        std::vector<std::string> paths;
-        for (const ReleaseFile& f : files) paths.push_back(f.path);
-        ComputeRemovals(old, paths, deleteFiles, deleteDirs);
-    }
-
-    fs::path filesDir = outDir / "files";
-    fs::remove_all(filesDir, ec);
-    if (ec) {
-        Fail(PathToUtf8(filesDir) + ": cannot be cleared: " + ec.message());
+    WarnLongPaths(files);
+    Removals removals;
+    if (!PlanRemovals(o, files, removals)) {
+        Fail("build: nothing written");
         return 1;
     }
-    uint64_t totalBytes = 0;
-    for (ReleaseFile& f : files) totalBytes += fs::file_size(f.source, ec);
     Progress progress;
-    ProgressBegin(progress, files.size(), totalBytes);
-    for (ReleaseFile& f : files) {
-        std::string error;
-        if (!HashAndCopy(f.source, filesDir / Utf8ToPath(f.path), progress, f.size, f.sha256, error)) {
-            ProgressEnd(progress);
-            Fail(error);
-            return 1;
-        }
-    }
-    ProgressEnd(progress);
-
-    std::string text, error;
-    if (!ManifestText(version, files, prefix, deleteFiles, deleteDirs, text, error)) {
-        Fail(error);
-        return 1;
-    }
-    // Written last and renamed into place, so a failed run never publishes a half manifest.
-    fs::path target = outDir / "manifest.json", temp = outDir / "manifest.json.tmp";
-    {
-        std::ofstream o(temp, std::ios::binary | std::ios::trunc);
-        o.write(text.data(), static_cast<std::streamsize>(text.size()));
-        o.close();
-        if (!o) {
-            Fail(PathToUtf8(temp) + ": cannot be written");
-            return 1;
-        }
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        Fail(PathToUtf8(target) + ": " + ec.message());
+    // Everything of the new output goes into the staging folder and is checked there first.
+    if (!MakeStaging(places) || !CopyFiles(places, files, progress) || !WriteManifest(o, places, files, removals) ||
+        !CheckStaged(o, places) || !Publish(places)) {
+        std::error_code ec;
+        RemoveTree(places.staging, ec);
+        Fail("build: the output is left as it was");
         return 1;
     }
     std::fprintf(stderr, "qirell-manifest: %zu files, %llu bytes, %zu files and %zu folders to remove -> %s\n",
-                 files.size(), static_cast<unsigned long long>(progress.bytesDone), deleteFiles.size(),
-                 deleteDirs.size(), PathToUtf8(target).c_str());
+                 files.size(), static_cast<unsigned long long>(progress.bytesDone), removals.deleteFiles.size(),
+                 removals.deleteDirs.size(), PathToUtf8(places.out / "manifest.json").c_str());
     return 0;
 }

@@ -12,7 +12,7 @@ bool ReadWholeFile(const fs::path& p, std::string& bytes) {
     return !in.bad();
 }
 
-bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error) {
+bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error, std::string* textOut) {
     std::string text;
     if (!ReadWholeFile(p, text)) {
         error = PathToUtf8(p) + ": cannot be read";
@@ -22,6 +22,7 @@ bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& e
         error = PathToUtf8(p) + ": not a valid manifest";
         return false;
     }
+    if (textOut) *textOut = std::move(text);
     return true;
 }
 

@@ -1,5 +1,6 @@
 // qirell-manifest: builds and checks the update server's manifest and file tree.
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ constexpr const char* kHelp =
     "  verify OUT_DIR\n"
     "'qirell-manifest COMMAND --help' describes each command.\n";
 
-int Run(const std::vector<std::string>& args) {
+int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) {
         std::fputs(kHelp, stderr);
         return 2;
@@ -31,6 +32,16 @@ int Run(const std::vector<std::string>& args) {
     }
     std::fprintf(stderr, "qirell-manifest: unknown command %s\n%s", args[0].c_str(), kHelp);
     return 2;
+}
+
+// A file system or memory failure the steps did not expect ends the command with its text, not a crash.
+int Run(const std::vector<std::string>& args) {
+    try {
+        return RunCommand(args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qirell-manifest: %s\n", e.what());
+        return 1;
+    }
 }
 
 }  // namespace

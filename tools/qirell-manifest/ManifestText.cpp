@@ -1,4 +1,5 @@
 #include "Tool.h"
+#include "manifest/Json.h"
 
 bool AppendJsonString(std::string& out, const std::string& value) {
     out += '"';
@@ -51,9 +52,10 @@ bool ManifestText(const std::string& version, const std::vector<ReleaseFile>& fi
         const ReleaseFile& f = files[i];
         text += i ? ",\n    {\"path\": " : "\n    {\"path\": ";
         bool ok = AppendJsonString(text, f.path);
-        if (ok && !urlPrefix.empty()) {
+        const std::string url = FileAddress(f.path, urlPrefix);
+        if (ok && !url.empty()) {
             text += ", \"url\": ";
-            ok = AppendJsonString(text, urlPrefix + f.path);
+            ok = AppendJsonString(text, url);
         }
         if (!ok) {
             error = f.path + ": holds a control character";
@@ -65,6 +67,25 @@ bool ManifestText(const std::string& version, const std::vector<ReleaseFile>& fi
     if (!AppendStringList(text, "delete_files", deleteFiles, error)) return false;
     text += ",\n";
     if (!AppendStringList(text, "delete_dirs", deleteDirs, error)) return false;
+    // Every folder this tool lists was named by the operator; the next build may carry them on.
+    if (!deleteDirs.empty()) text += ",\n  \"delete_dirs_named\": true";
     text += "\n}\n";
     return true;
+}
+
+bool DeleteDirsNamed(const std::string& text) {
+    if (!CursorCanAddress(text.size())) return false;
+    JsonCursor c{text};
+    if (!Consume(c, '{') || Consume(c, '}')) return false;
+    bool named = false;
+    std::string name;
+    for (;;) {
+        if (!ReadString(c, name) || !Consume(c, ':')) return false;
+        if (name == "delete_dirs_named") {
+            SkipWhitespace(c);
+            named = text.compare(c.pos, 4, "true") == 0;
+        }
+        if (!SkipValue(c)) return false;
+        if (!Consume(c, ',')) return named;
+    }
 }

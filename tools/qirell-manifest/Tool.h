@@ -19,18 +19,47 @@ struct ReleaseFile {
 std::string PathToUtf8(const fs::path& p);
 fs::path Utf8ToPath(const std::string& text);
 
-// Why the patcher could not take this name as a file of the game folder; empty when it can.
+// Names (Names.cpp). Why a player's Windows folder could not hold this release path exactly as it
+// is written (reserved characters, trailing dots or spaces, device names, invalid UTF-8, names the
+// patcher's path rule refuses); empty when it can.
 std::string NameProblem(const std::string& path);
+bool IsValidUtf8(const std::string& text);
+size_t Utf16Length(const std::string& text);
+// The text with control bytes and bytes that are not UTF-8 shown as \xNN, for messages.
+std::string Printable(const std::string& text);
+// Upper-cases letters as Windows compares names (simple one-to-one mapping of BMP letters in the
+// Latin, Greek, Cyrillic and Armenian blocks and full-width Latin); other bytes stay as they are.
+std::string FoldCase(const std::string& text);
 
-// Lists the regular files under dir, sorted by their bytes; refuses names the patcher would pass
-// over and names that clash when letter case is ignored. skipDir (the output) is left out.
-bool ScanRelease(const fs::path& dir, const fs::path& skipDir, std::vector<ReleaseFile>& files,
+// Addresses (Address.cpp). The path with every byte that would not reach the server unchanged
+// written as %XX.
+std::string EscapePath(const std::string& path);
+// The url member build writes for a path: prefix + escaped path, or "files/" + escaped path when
+// escaping changed it; empty when the reader's default "files/" + path reaches the file.
+std::string FileAddress(const std::string& path, const std::string& urlPrefix);
+// Where in the published folder the server finds the file that the patcher requests for an entry
+// (relative addresses under the folder; absolute ones under files/); false with the reason.
+bool AddressToPublished(const std::string& url, const std::string& path, const std::string& urlPrefix,
+                        std::string& local, std::string& problem);
+
+// The files under dir, sorted by their bytes. Links are followed (the bytes they lead to are
+// published under the link's name); broken links, link loops, special files and names a player's
+// folder could not hold are refused. Folders in skipDirs (the output) are left out.
+bool ScanRelease(const fs::path& dir, const std::vector<fs::path>& skipDirs, std::vector<ReleaseFile>& files,
                  std::vector<std::string>& errors);
+// Paths that would be one file or folder in a player's folder, which ignores letter case.
+void CheckCaseClashes(const std::vector<ReleaseFile>& files, std::vector<std::string>& errors);
 
-// Files and directories that held listed files in the previous manifest and are gone now,
-// along with the previous removals that still apply.
-void ComputeRemovals(const PatchManifest& previous, const std::vector<std::string>& currentPaths,
-                     std::vector<std::string>& deleteFiles, std::vector<std::string>& deleteDirs);
+struct Removals {
+    std::vector<std::string> deleteFiles, deleteDirs;
+    std::vector<std::string> warnings;  // previous entries not carried on
+    std::vector<std::string> errors;    // refused --remove-dir entries, files and folders swapped for each other
+};
+// delete_files: files of the previous manifest (and its delete_files) that are gone now.
+// delete_dirs: only folders named by the operator (namedDirs), and the previous manifest's when it
+// marks them as named; never the folder itself, data, or a folder holding a file of this release.
+void ComputeRemovals(const PatchManifest& previous, bool previousDirsNamed, const std::vector<std::string>& currentPaths,
+                     const std::vector<std::string>& namedDirs, Removals& out);
 
 // False when the text holds a control character, which the document cannot carry unescaped.
 bool AppendJsonString(std::string& out, const std::string& value);
@@ -38,8 +67,11 @@ bool ManifestText(const std::string& version, const std::vector<ReleaseFile>& fi
                   const std::vector<std::string>& deleteFiles, const std::vector<std::string>& deleteDirs,
                   std::string& text, std::string& error);
 
+// True when the document marks its delete_dirs as named by an operator ("delete_dirs_named": true).
+bool DeleteDirsNamed(const std::string& text);
+
 bool ReadWholeFile(const fs::path& p, std::string& bytes);
-bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error);
+bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error, std::string* text = nullptr);
 
 // Progress on stderr when it is a terminal.
 struct Progress {
@@ -53,6 +85,9 @@ void ProgressEnd(Progress& p);
 // Hashes source while copying it to target (when target is not empty); false with a message on failure.
 bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progress, uint64_t& size,
                  std::string& sha256, std::string& error);
+
+// Checks a published folder as players will use it; every problem found goes into problems.
+void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::vector<std::string>& problems);
 
 int RunBuild(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);

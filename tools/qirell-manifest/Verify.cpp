@@ -2,29 +2,106 @@
 #include <set>
 
 #include "Tool.h"
-#include "text/Text.h"
+#include "patch/PathRule.h"
 
 namespace {
 
 constexpr const char* kVerifyHelp =
-    "usage: qirell-manifest verify OUT_DIR\n"
+    "usage: qirell-manifest verify OUT_DIR [--url-prefix PREFIX]\n"
     "\n"
-    "Checks a published folder against its manifest.json: every listed file present under the\n"
-    "address the patcher will use, with the listed size and SHA-256. Files with an absolute address\n"
-    "are looked for under OUT_DIR/files/<path>. Each difference is reported; exit code 1 on any.\n";
+    "Checks a published folder against its manifest.json as players will use it: every path is one a\n"
+    "player's Windows folder holds exactly (the same name rules as build, letter case as Windows folds\n"
+    "it); every address, resolved as the patcher resolves it, reaches a file in OUT_DIR with the\n"
+    "listed size and SHA-256; no removal entry is one the patcher refuses, the game folder itself,\n"
+    "data, or a listed file. Absolute addresses are looked for under OUT_DIR/files/: those starting\n"
+    "with PREFIX at files/<rest of the address>, others at files/<path> when they end in the path.\n"
+    "Each problem is reported; exit code 1 on any.\n";
 
-void Report(const std::string& message) { std::fprintf(stdout, "%s\n", message.c_str()); }
+void CheckFiles(const fs::path& root, const PatchManifest& manifest, const std::string& urlPrefix,
+                std::vector<std::string>& problems) {
+    std::vector<ReleaseFile> named;
+    uint64_t totalBytes = 0;
+    for (const ManifestFile& f : manifest.files) totalBytes += f.size;
+    Progress progress;
+    ProgressBegin(progress, manifest.files.size(), totalBytes);
+    for (const ManifestFile& f : manifest.files) {
+        const std::string shown = Printable(f.path);
+        std::string problem = NameProblem(f.path);
+        if (!problem.empty()) {
+            problems.push_back(shown + ": " + problem);
+            continue;
+        }
+        named.push_back({f.path, {}, 0, ""});
+        std::string local;
+        if (!AddressToPublished(f.url, f.path, urlPrefix, local, problem)) {
+            problems.push_back(shown + ": address " + Printable(f.url) + " " + problem);
+            continue;
+        }
+        fs::path file = root / Utf8ToPath(local);
+        std::error_code ec;
+        if (!fs::exists(file, ec)) {
+            problems.push_back(shown + ": missing (" + Printable(local) + ")");
+            continue;
+        }
+        if (!fs::is_regular_file(file, ec)) {
+            problems.push_back(shown + ": not a regular file (" + Printable(local) + ")");
+            continue;
+        }
+        uint64_t size = 0;
+        std::string digest, error;
+        if (!HashAndCopy(file, fs::path(), progress, size, digest, error)) {
+            problems.push_back(shown + ": " + error);
+            continue;
+        }
+        if (size != f.size)
+            problems.push_back(shown + ": size " + std::to_string(size) + ", manifest says " + std::to_string(f.size));
+        if (digest != f.sha256) problems.push_back(shown + ": SHA-256 " + digest + ", manifest says " + f.sha256);
+    }
+    ProgressEnd(progress);
+    CheckCaseClashes(named, problems);
+}
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+void CheckRemovals(const PatchManifest& manifest, std::vector<std::string>& problems) {
+    std::set<std::string> listed;
+    for (const ManifestFile& f : manifest.files) listed.insert(FoldCase(ResolveRelativePath(f.path)));
+    auto check = [&](const char* list, const std::string& entry, bool tree) {
+        const std::string shown = std::string(list) + ": " + Printable(entry);
+        if (!IsSafeRelativePath(entry)) return problems.push_back(shown + ": the patcher refuses it");
+        if (!IsRemovableEntry(entry)) return problems.push_back(shown + ": names the game folder itself or data");
+        const std::string folded = FoldCase(ResolveRelativePath(entry));
+        for (const std::string& l : listed)
+            if (l == folded || (tree && l.compare(0, folded.size() + 1, folded + "/") == 0))
+                return problems.push_back(shown + ": removes a listed file after it is brought in");
+    };
+    for (const std::string& f : manifest.delete_files) check("delete_files", f, false);
+    for (const std::string& d : manifest.delete_dirs) check("delete_dirs", d, true);
+}
 
 }  // namespace
 
+void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::vector<std::string>& problems) {
+    PatchManifest manifest;
+    std::string error;
+    if (!ReadManifestFile(root / "manifest.json", manifest, error)) {
+        problems.push_back(error);
+        return;
+    }
+    if (manifest.files.empty()) problems.push_back("manifest.json: lists no files; the patcher rejects it");
+    CheckFiles(root, manifest, urlPrefix, problems);
+    CheckRemovals(manifest, problems);
+}
+
 int RunVerify(const std::vector<std::string>& args) {
-    std::string dir;
-    for (const std::string& a : args) {
+    std::string dir, prefix;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             std::fputs(kVerifyHelp, stdout);
             return 0;
+        }
+        if (a == "--url-prefix" && i + 1 < args.size()) {
+            prefix = args[++i];
+            continue;
         }
         if ((!a.empty() && a[0] == '-') || !dir.empty()) {
             std::fputs(kVerifyHelp, stderr);
@@ -37,68 +114,13 @@ int RunVerify(const std::vector<std::string>& args) {
         return 2;
     }
     fs::path root = Utf8ToPath(dir);
-    PatchManifest manifest;
-    std::string error;
-    if (!ReadManifestFile(root / "manifest.json", manifest, error)) {
-        Report(error);
-        return 1;
-    }
-    unsigned problems = 0;
-    auto problem = [&](const std::string& text) {
-        Report(text);
-        ++problems;
-    };
-    if (manifest.files.empty()) problem("manifest.json: lists no files; the patcher rejects it");
-
-    std::set<std::string> seen;
-    uint64_t totalBytes = 0;
-    for (const ManifestFile& f : manifest.files) totalBytes += f.size;
-    Progress progress;
-    ProgressBegin(progress, manifest.files.size(), totalBytes);
-    for (const ManifestFile& f : manifest.files) {
-        std::string name = NameProblem(f.path);
-        if (!name.empty()) {
-            problem(f.path + ": " + name + "; the patcher passes it over");
-            continue;
-        }
-        if (!seen.insert(AsciiLower(f.path)).second) problem(f.path + ": listed twice (letter case ignored)");
-        std::string local = f.url;
-        if (StartsWith(f.url, "http://") || StartsWith(f.url, "https://")) {
-            local = "files/" + f.path;
-        } else if (!NameProblem(f.url).empty()) {
-            problem(f.path + ": address " + f.url + " leaves the published folder");
-            continue;
-        }
-        fs::path file = root / Utf8ToPath(local);
-        std::error_code ec;
-        if (!fs::exists(file, ec)) {
-            problem(f.path + ": missing (" + local + ")");
-            continue;
-        }
-        if (!fs::is_regular_file(file, ec)) {
-            problem(f.path + ": not a regular file (" + local + ")");
-            continue;
-        }
-        uint64_t size = 0;
-        std::string digest;
-        if (!HashAndCopy(file, fs::path(), progress, size, digest, error)) {
-            problem(f.path + ": " + error);
-            continue;
-        }
-        if (size != f.size)
-            problem(f.path + ": size " + std::to_string(size) + ", manifest says " + std::to_string(f.size));
-        if (digest != f.sha256) problem(f.path + ": SHA-256 " + digest + ", manifest says " + f.sha256);
-    }
-    ProgressEnd(progress);
-    for (const std::string& d : manifest.delete_dirs)
-        if (!NameProblem(d).empty() || AsciiLower(d) == "data") problem("delete_dirs: " + d + ": the patcher passes it over");
-    for (const std::string& d : manifest.delete_files)
-        if (!NameProblem(d).empty()) problem("delete_files: " + d + ": the patcher passes it over");
-    if (problems == 0) {
-        std::fprintf(stderr, "qirell-manifest: %zu files match %s\n", manifest.files.size(),
-                     PathToUtf8(root / "manifest.json").c_str());
+    std::vector<std::string> problems;
+    VerifyPublished(root, prefix, problems);
+    for (const std::string& p : problems) std::printf("%s\n", p.c_str());
+    if (problems.empty()) {
+        std::fprintf(stderr, "qirell-manifest: every entry of %s checks out\n", PathToUtf8(root / "manifest.json").c_str());
         return 0;
     }
-    std::fprintf(stderr, "qirell-manifest: %u difference(s)\n", problems);
+    std::fprintf(stderr, "qirell-manifest: %zu problem(s)\n", problems.size());
     return 1;
 }
