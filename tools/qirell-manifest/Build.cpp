@@ -7,7 +7,7 @@ namespace {
 
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
-    "                             [--url-prefix PREFIX] -o OUT_DIR\n"
+    "                             [--url-prefix PREFIX] [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
     "OUT_DIR/files/<path>, where the patcher looks for them next to the manifest.\n"
@@ -15,6 +15,10 @@ constexpr const char* kBuildHelp =
     "  --previous FILE         the manifest now published: files and folders that are gone since\n"
     "                          go into delete_files and delete_dirs\n"
     "  --url-prefix PREFIX     give each file the address PREFIX + path (a CDN, for instance)\n"
+    "  --sign KEYFILE          write OUT_DIR/manifest.json.sig, a signature by this private key\n"
+    "                          (without it, an old manifest.json.sig is removed)\n"
+    "  --expires-days N        with --sign: patchers that check signatures refuse the manifest\n"
+    "                          N days from now (member \"expires\", UTC)\n"
     "  -o OUT_DIR              output folder; its files/ folder is replaced\n"
     "Names the patcher would pass over, or that differ only in letter case, are refused.\n";
 
@@ -23,7 +27,7 @@ void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %
 }  // namespace
 
 int RunBuild(const std::vector<std::string>& args) {
-    std::string release, version, previous, prefix, out;
+    std::string release, version, previous, prefix, out, signKey, expiresDays;
     bool haveVersion = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -43,6 +47,10 @@ int RunBuild(const std::vector<std::string>& args) {
             ok = value(previous) && !previous.empty();
         } else if (a == "--url-prefix") {
             ok = value(prefix);
+        } else if (a == "--sign") {
+            ok = value(signKey) && !signKey.empty();
+        } else if (a == "--expires-days") {
+            ok = value(expiresDays) && !expiresDays.empty();
         } else if (a == "-o" || a == "--output") {
             ok = value(out) && !out.empty();
         } else if (!a.empty() && a[0] == '-') {
@@ -65,6 +73,14 @@ int RunBuild(const std::vector<std::string>& args) {
     if (release.empty() || out.empty() || !haveVersion) {
         std::fputs(kBuildHelp, stderr);
         return 2;
+    }
+    int days = 0;
+    if (!expiresDays.empty()) {
+        const size_t digits = expiresDays.find_first_not_of("0123456789");
+        if (signKey.empty() || digits != std::string::npos || expiresDays.size() > 5 || (days = std::stoi(expiresDays)) < 1) {
+            Fail("build: --expires-days takes a whole number of days from 1 to 99999, and needs --sign");
+            return 2;
+        }
     }
 
     fs::path releaseDir = Utf8ToPath(release), outDir = Utf8ToPath(out);
@@ -125,7 +141,8 @@ int RunBuild(const std::vector<std::string>& args) {
     ProgressEnd(progress);
 
     std::string text, error;
-    if (!ManifestText(version, files, prefix, deleteFiles, deleteDirs, text, error)) {
+    if (!ManifestText(version, files, prefix, deleteFiles, deleteDirs, text, error) ||
+        (days > 0 && !AddExpiry(text, days, error))) {
         Fail(error);
         return 1;
     }
@@ -143,6 +160,10 @@ int RunBuild(const std::vector<std::string>& args) {
     fs::rename(temp, target, ec);
     if (ec) {
         Fail(PathToUtf8(target) + ": " + ec.message());
+        return 1;
+    }
+    if (!SignPublishedManifest(outDir, signKey, error)) {
+        Fail("build: " + error + "; manifest.json is written but not signed");
         return 1;
     }
     std::fprintf(stderr, "qirell-manifest: %zu files, %llu bytes, %zu files and %zu folders to remove -> %s\n",

@@ -7,11 +7,13 @@
 namespace {
 
 constexpr const char* kVerifyHelp =
-    "usage: qirell-manifest verify OUT_DIR\n"
+    "usage: qirell-manifest verify OUT_DIR [--public-key PUBFILE ...]\n"
     "\n"
     "Checks a published folder against its manifest.json: every listed file present under the\n"
     "address the patcher will use, with the listed size and SHA-256. Files with an absolute address\n"
-    "are looked for under OUT_DIR/files/<path>. Each difference is reported; exit code 1 on any.\n";
+    "are looked for under OUT_DIR/files/<path>. Each difference is reported; exit code 1 on any.\n"
+    "  --public-key FILE   also check manifest.json.sig: made by one of these keys (PEM, repeatable)\n"
+    "                      over the exact bytes of manifest.json, and the manifest not expired\n";
 
 void Report(const std::string& message) { std::fprintf(stdout, "%s\n", message.c_str()); }
 
@@ -21,7 +23,13 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 
 int RunVerify(const std::vector<std::string>& args) {
     std::string dir;
-    for (const std::string& a : args) {
+    std::vector<std::string> publicKeys;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--public-key" && i + 1 < args.size()) {
+            publicKeys.push_back(args[++i]);
+            continue;
+        }
         if (a == "--help" || a == "-h") {
             std::fputs(kVerifyHelp, stdout);
             return 0;
@@ -49,6 +57,7 @@ int RunVerify(const std::vector<std::string>& args) {
         ++problems;
     };
     if (manifest.files.empty()) problem("manifest.json: lists no files; the patcher rejects it");
+    if (!publicKeys.empty()) problems += CheckPublishedSignature(root, publicKeys, Report);
 
     std::set<std::string> seen;
     uint64_t totalBytes = 0;
