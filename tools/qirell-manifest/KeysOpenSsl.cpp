@@ -51,10 +51,9 @@ Owned<EVP_PKEY> ReadPem(const fs::path& file, bool wantPrivate, std::string& err
     Owned<BIO> bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
     Owned<EVP_PKEY> key(wantPrivate ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
                                     : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
-    if (!key && !wantPrivate) {
-        // A private key file also names its public half.
-        Owned<BIO> again(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
-        key.reset(PEM_read_bio_PrivateKey(again.get(), nullptr, nullptr, nullptr));
+    if (!key && !wantPrivate && text.find("PRIVATE KEY-----") != std::string::npos) {
+        error = PathToUtf8(file) + ": is a private key; give its public half (the .pub file)";
+        return nullptr;
     }
     if (!key) {
         error = PathToUtf8(file) + (wantPrivate ? ": not a PEM private key" : ": not a PEM public key");
