@@ -72,6 +72,7 @@ TEST(SignedManifest, EachSignatureFaultHasItsStatusAndTouchesNothing) {
         pt::Site site = pt::MakeSite(std::string("signed-") + c.name);
         qt::WriteBytes(site.root + L"\\manifest.json", c.manifest);
         if (c.publishSignature) qt::WriteBytes(site.root + L"\\manifest.json.sig", c.signature);
+        qt::MakeDirs(site.root + L"\\files");
         qt::WriteBytes(site.root + L"\\files\\a.bin", "new");
         std::wstring game = qt::FreshDir(L"signed-" + qt::Wide(c.name));
         qt::WriteBytes(game + L"\\a.bin", "old");
@@ -91,12 +92,13 @@ TEST(SignedManifest, AValidSignatureIsFetchedWithTheManifestsQueryAndTheRunGoesO
     pt::Site site = pt::MakeSite("signed-valid");
     qt::WriteBytes(site.root + L"\\manifest.json", kValid);
     qt::WriteBytes(site.root + L"\\manifest.json.sig", kValidSig);
+    qt::MakeDirs(site.root + L"\\files");
     qt::WriteBytes(site.root + L"\\files\\a.bin", "new");
     std::wstring game = qt::FreshDir(L"signed-valid");
     qt::WriteBytes(game + L"\\a.bin", "old");
     const qt::LogMark mark = qt::MarkLogs();
     const pt::RunResult r = pt::RunInProcess(game, site.httpsBase + "manifest.json?ch=beta");
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 0) << qt::Utf8(r.status.headline) << " / " << qt::Utf8(r.status.detail);
     EXPECT_TRUE(r.ready);
     EXPECT_EQ(qt::ReadBytes(game + L"\\a.bin"), "new");
     const std::vector<std::string> targets = pt::TargetsSince(mark, 3);
