@@ -168,7 +168,8 @@ open(sys.argv[2], 'wb').write(b + bytes(8))
 PY
 refuse "an Authenticode-signed image" signed.exe --url "$base/x"
 
-# The Windows build of the tool stamps the same bytes and checks the same signatures.
+# The Windows build of the tool (CNG) stamps the same bytes, and its keys and signatures and those of
+# the Linux build (libcrypto) are interchangeable.
 winexe="$build/tools/qirell-manifest/qirell-manifest.exe"
 if [ -f "$winexe" ]; then
   cp "$exe" built.exe
@@ -180,6 +181,13 @@ if [ -f "$winexe" ]; then
     fail "the Windows tool refused a valid signature"
   timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" verify win-changed --public-key old.pub >/dev/null 2>&1 &&
     fail "the Windows tool took a changed manifest"
+  timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" keygen winkey >/dev/null 2>&1 || fail "the Windows tool's keygen"
+  timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-valid --version w --sign winkey -o win-signed \
+    >/dev/null 2>&1 || fail "the Windows tool's build --sign"
+  "$tool" verify win-signed --public-key winkey.pub >/dev/null 2>&1 || fail "a Windows key and signature, checked on Linux"
+  timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" sign win-signed --key old >/dev/null 2>&1 ||
+    fail "the Windows tool's sign with a Linux key"
+  "$tool" verify win-signed --public-key old.pub >/dev/null 2>&1 || fail "a Linux key used by the Windows tool"
 fi
 
 [ "$failures" = 0 ] && echo "signing end to end: ok"
