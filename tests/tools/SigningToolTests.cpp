@@ -114,7 +114,7 @@ TEST(ToolStamp, RefusesImagesItCannotStampSafely) {
         good + magic,                                                // two blocks
         with(good, 1024 + 16, std::string("\x02", 1)),               // a later layout
         good.substr(0, 1024 + 100),                                  // cut inside the block
-        with(good, 0x80 + 24 + 112 + 32, "\x10\x00\x00\x00\x08"),   // an Authenticode certificate table
+        with(good, 0x80 + 24 + 112 + 32, std::string("\x10\0\0\0\x08", 5)),  // an Authenticode certificate table
     };
     for (const std::string& image : cases) {
         size_t at = 0;

@@ -141,6 +141,22 @@ offset=$(LC_ALL=C grep -obUaF 'QirellStamp#' "$exe" | cut -d: -f1)
 outside=$(LC_ALL=C cmp -l "$exe" restamped.exe | awk -v lo="$offset" -v hi="$((offset + 2560))" '
   ($1 - 1 < lo || $1 - 1 >= hi) { n++ } END { print n + 0 }')
 [ "$outside" -le 4 ] || fail "stamping changed $outside bytes outside the block and the checksum"
+python3 - "$exe" restamped.exe <<'PY' || fail "the stamped image's PE checksum is wrong"
+import struct, sys
+def wrong(name):
+    b = bytearray(open(name, 'rb').read())
+    size = len(b)
+    field = struct.unpack_from('<I', b, 0x3c)[0] + 24 + 64
+    stored = struct.unpack_from('<I', b, field)[0]
+    b[field:field + 4] = bytes(4)
+    if len(b) % 2: b.append(0)
+    total = 0
+    for (word,) in struct.iter_unpack('<H', b):
+        total += word
+        total = (total & 0xffff) + (total >> 16)
+    return stored != 0 and stored != total + size
+sys.exit(any(wrong(name) for name in sys.argv[1:]))
+PY
 
 # Refusals: another program, a non-http address, a private or broken key, five keys, a signed image.
 refuse() {
