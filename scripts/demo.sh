@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make demo: builds the patcher and the manifest tool, publishes a small release over HTTPS on
-# localhost (nginx, a generated test CA), and patches an out-of-date demo game folder under Wine.
+# localhost (nginx, a generated test CA), signed with a key made on the spot, and patches an
+# out-of-date demo game folder under Wine with a patcher stamped with that key and the local address.
 # With a usable $DISPLAY the real window opens; otherwise a private Xvfb runs and screenshots are saved.
 # The game folder is prepared afresh, out of date, on every run.
 set -euo pipefail
@@ -38,9 +39,16 @@ EXE="$ROOT/build/QirellPatcher.exe"
 IMPORT_CA="$ROOT/build/tools/import-ca/import-ca.exe"
 [ -f "$EXE" ] || { echo "demo: $EXE was not built" >&2; exit 1; }
 
-say "making two releases and the manifest of the newer one"
+say "making a signing key and stamping the patcher with it and the local address"
 rm -rf "$WORK"
 mkdir -p "$WORK" "$SHOTS"
+PORT=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
+URL="https://localhost:$PORT/patch/manifest.json"
+"$TOOL" keygen "$WORK/demo-key"
+STAMPED="$WORK/QirellPatcher-stamped.exe"
+"$TOOL" stamp "$EXE" --url "$URL" --public-key "$WORK/demo-key.pub" -o "$STAMPED"
+
+say "making two releases and the signed manifest of the newer one"
 rm -f "$SHOTS"/*.png
 x86_64-w64-mingw32-gcc -municode -mwindows -O2 -o "$WORK/QirellQX.exe" "$ROOT/demo/stub-client.c"
 # Seeded pseudo-random content, the same on every run.
@@ -54,7 +62,7 @@ blob 50000 shader > "$old/cache/shaders/water.bin"
 blob 20000 legacy > "$old/old/legacy.dll"
 cp "$WORK/QirellQX.exe" "$old/QirellQX.exe"
 # The old patcher: the same program with bytes appended (a PE file ignores trailing data).
-cp "$EXE" "$old/QirellPatcher.exe"; printf 'previous build' >> "$old/QirellPatcher.exe"
+cp "$STAMPED" "$old/QirellPatcher.exe"; printf 'previous build' >> "$old/QirellPatcher.exe"
 
 mkdir -p "$new/data/texture" "$new/system" "$new/data/sound"
 blob 3000000 archive-1.1 > "$new/data.qpa"
@@ -62,12 +70,13 @@ cp "$old/data/texture/npc.bmp" "$new/data/texture/npc.bmp"
 blob 400000 theme-1.1 > "$new/data/sound/theme.ogg"
 printf 'Qirell QX 1.1\r\nอัปเดตใหม่\r\n' > "$new/system/readme.txt"
 cp "$WORK/QirellQX.exe" "$new/QirellQX.exe"
-cp "$EXE" "$new/QirellPatcher.exe"
+cp "$STAMPED" "$new/QirellPatcher.exe"
 
 "$TOOL" build "$old" --version 1.0 -o "$WORK/published-1.0"
-"$TOOL" build "$new" --version 1.1 --previous "$WORK/published-1.0/manifest.json" --remove-dir cache --remove-dir old -o "$WORK/www/patch"
-"$TOOL" verify "$WORK/www/patch"
-cat "$WORK/www/patch/manifest.json"
+"$TOOL" build "$new" --version 1.1 --previous "$WORK/published-1.0/manifest.json" \
+  --remove-dir cache --remove-dir old --sign "$WORK/demo-key" --expires-days 30 -o "$WORK/www/patch"
+"$TOOL" verify "$WORK/www/patch" --public-key "$WORK/demo-key.pub"
+cat "$WORK/www/patch/manifest.json" "$WORK/www/patch/manifest.json.sig"
 
 say "preparing an out-of-date game folder"
 cp -a "$old" "$GAME"
@@ -91,7 +100,6 @@ if [ ! -f "$pki/localhost.crt" ]; then
   openssl x509 -req -in "$pki/localhost.csr" -CA "$pki/ca.crt" -CAkey "$pki/ca.key" -CAcreateserial \
     -days 3650 -sha256 -extfile "$pki/localhost.ext" -out "$pki/localhost.crt" 2>/dev/null
 fi
-PORT=$(python3 -c "import socket; s=socket.socket(); s.bind(('127.0.0.1',0)); print(s.getsockname()[1])")
 n="$WORK/nginx"; mkdir -p "$n/tmp"
 user=""; [ "$(id -u)" = 0 ] && user="user $(id -un) $(id -gn);"
 cat > "$n/nginx.conf" <<CONF
@@ -112,7 +120,7 @@ http {
     ssl_certificate "$pki/localhost.crt";
     ssl_certificate_key "$pki/localhost.key";
     root "$WORK/www";
-    location = /patch/manifest.json { add_header Cache-Control "no-cache"; }
+    location ~ ^/patch/manifest\.json(\.sig)?\$ { add_header Cache-Control "no-cache"; }
     # Slow on purpose, so the download is visible.
     location /patch/files/ { limit_rate 400k; }
   }
@@ -124,8 +132,7 @@ for _ in $(seq 1 50); do
   python3 -c "import socket,sys; s=socket.socket(); s.settimeout(0.3); sys.exit(s.connect_ex(('127.0.0.1',$PORT)))" && break
   sleep 0.1
 done
-URL="https://localhost:$PORT/patch/manifest.json"
-echo "manifest at $URL"
+echo "manifest at $URL (the address stamped into the patcher)"
 
 say "display and Wine prefix ($WINEPREFIX)"
 # A display is usable when a client can talk to it (xdpyinfo may be missing; import is there).
@@ -168,19 +175,19 @@ fi
 # shot NAME: the whole screen into $SHOTS/NAME.png
 shot() { timeout 10 import -display "$DISPLAY" -window root "$SHOTS/$1.png" 2>/dev/null || true; }
 
-say "running the patcher on $GAME"
+say "running the stamped patcher on $GAME (no --url: it reads its address from its stamp)"
 cd "$GAME"
 code=0
 if [ "$MODE" = window ]; then
   echo "the window is open: watch it update, then press the main button or close it (up to 15 minutes)"
-  "$WINE" "$GAME/QirellPatcher.exe" --url "$URL" &
+  "$WINE" "$GAME/QirellPatcher.exe" &
   PATCHER_PID=$!
   for _ in $(seq 1 1800); do kill -0 "$PATCHER_PID" 2>/dev/null || break; sleep 0.5; done   # interruptible
   if kill -0 "$PATCHER_PID" 2>/dev/null; then echo "demo: 15 minutes are up, closing the window" >&2; kill "$PATCHER_PID"; fi
   wait "$PATCHER_PID" || code=$?
   PATCHER_PID=""
 else
-  "$WINE" "$GAME/QirellPatcher.exe" --auto-close --url "$URL" &
+  "$WINE" "$GAME/QirellPatcher.exe" --auto-close &
   PATCHER_PID=$!
   i=0
   for _ in $(seq 1 600); do       # at most 5 minutes
@@ -194,7 +201,7 @@ else
   wait "$PATCHER_PID" || code=$?
   PATCHER_PID=""
   # A second start on the now current folder, to show the ready window; closed by its pid.
-  "$WINE" "$GAME/QirellPatcher.exe" --url "$URL" &
+  "$WINE" "$GAME/QirellPatcher.exe" &
   PATCHER_PID=$!
   prev=""
   for _ in $(seq 1 40); do        # at most 20 seconds, until two screenshots in a row agree
@@ -233,6 +240,7 @@ if (cd "$GAME" && sha256sum --quiet -c "$WORK/expected.txt" >/dev/null 2>&1); th
 else
   echo "  the game folder does NOT match the manifest"
 fi
+echo "  signature requests: $(grep -c 'manifest.json.sig' "$n/access.log" || true) (one per start; the stamped key checked each)"
 echo "patcher exit code: $code (0 = ready, 1 = failed)"
 if [ "$MODE" = headless ]; then
   count=$(find "$SHOTS" -name '*.png' | wc -l)

@@ -8,6 +8,7 @@
 #include "base/Handle.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
+#include "app/StampedBlock.h"
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
@@ -104,6 +105,7 @@ void StartPatchRun() {
 int RunApplication(HINSTANCE instance, int showCommand) {
     BindToOwnFolder();
     DeleteFileW((Settings().exeName + L".old").c_str());
+    ApplyStampedSettings();
     ReadOptions();
 
     UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));

@@ -16,3 +16,9 @@ struct BCryptHashTraits {
 };
 using UniqueAlg = Unique<BCryptAlgTraits>;
 using UniqueHash = Unique<BCryptHashTraits>;
+struct BCryptKeyTraits {
+    using Type = BCRYPT_KEY_HANDLE;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { BCryptDestroyKey(h); }
+};
+using UniqueKey = Unique<BCryptKeyTraits>;

@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
-    "                             [--remove-dir PATH]... [--url-prefix PREFIX] -o OUT_DIR\n"
+    "                             [--remove-dir PATH]... [--url-prefix PREFIX]\n"
+    "                             [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
     "OUT_DIR/files/<path>, where the patcher looks for them next to the manifest.\n"
@@ -25,6 +26,9 @@ constexpr const char* kBuildHelp =
     "  --remove-dir PATH       remove the folder PATH and everything in it from players' folders\n"
     "                          (repeatable; never the game folder itself or data)\n"
     "  --url-prefix PREFIX     give each file the address PREFIX + escaped path (a CDN, for instance)\n"
+    "  --sign KEYFILE          write OUT_DIR/manifest.json.sig, a signature by this private key\n"
+    "  --expires-days N        with --sign: patchers that check signatures refuse the manifest\n"
+    "                          N days from now (member \"expires\", UTC)\n"
     "  -o OUT_DIR              output folder, replaced whole once the new one is complete and checked;\n"
     "                          it may hold only what this tool writes there\n"
     "Names a player's Windows folder cannot hold exactly, names that differ only in letter case,\n"
@@ -33,9 +37,10 @@ constexpr const char* kBuildHelp =
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %s\n", message.c_str()); }
 
 struct BuildOptions {
-    std::string release, version, previous, urlPrefix, out;
+    std::string release, version, previous, urlPrefix, out, signKey;
     std::vector<std::string> removeDirs;
     bool haveVersion = false;
+    int expiresDays = 0;
 };
 
 // The places one build touches: the output and, beside it, the folder it is built in and the folder
@@ -45,7 +50,7 @@ struct Places {
 };
 
 // Entries of an output folder that a build writes; anything else there is not the tool's to replace.
-const std::vector<std::string> kPublishedEntries = {"manifest.json", "files"};
+const std::vector<std::string> kPublishedEntries = {"manifest.json", "manifest.json.sig", "files"};
 
 int Usage(const std::string& message) {
     if (!message.empty()) Fail("build: " + message);
@@ -76,6 +81,14 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
             o.removeDirs.push_back(dir);
         } else if (a == "--url-prefix") {
             ok = value(o.urlPrefix);
+        } else if (a == "--sign") {
+            ok = value(o.signKey);
+        } else if (a == "--expires-days") {
+            std::string days;
+            ok = value(days);
+            const bool digits = ok && days.size() <= 5 && days.find_first_not_of("0123456789") == std::string::npos;
+            if (ok && (!digits || (o.expiresDays = std::stoi(days)) < 1))
+                return Usage("--expires-days takes a whole number of days from 1 to 99999");
         } else if (a == "-o" || a == "--output") {
             ok = value(o.out);
         } else if (!a.empty() && a[0] == '-') {
@@ -88,6 +101,7 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
         if (!ok) return Usage(a + " needs a value");
     }
     if (o.release.empty() || o.out.empty() || !o.haveVersion) return Usage("");
+    if (o.expiresDays > 0 && o.signKey.empty()) return Usage("--expires-days needs --sign");
     return -1;
 }
 
@@ -262,11 +276,18 @@ bool CopyFiles(const Places& p, std::vector<ReleaseFile>& files, Progress& progr
 bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<ReleaseFile>& files,
                    const Removals& removals) {
     std::string text, error;
-    if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error)) {
+    if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error) ||
+        (o.expiresDays > 0 && !AddExpiry(text, o.expiresDays, error))) {
         Fail(error);
         return false;
     }
-    return WriteFileBytes(p.staging / "manifest.json", text);
+    if (!WriteFileBytes(p.staging / "manifest.json", text)) return false;
+    // Signed in the staging folder, so the signature goes live together with its manifest.
+    if (!o.signKey.empty() && !SignPublishedManifest(p.staging, o.signKey, error)) {
+        Fail("build: " + error);
+        return false;
+    }
+    return true;
 }
 
 // The staging folder read back as players will use it.

@@ -14,8 +14,12 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: qirell-manifest COMMAND ...\n"
-    "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX] -o OUT_DIR\n"
-    "  verify OUT_DIR\n"
+    "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX]\n"
+    "        [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
+    "  verify OUT_DIR [--public-key PUBFILE ...]\n"
+    "  keygen KEYFILE\n"
+    "  sign OUT_DIR --key KEYFILE\n"
+    "  stamp PATCHER.exe --url URL [--public-key PUBFILE ...] -o OUT.exe\n"
     "'qirell-manifest COMMAND --help' describes each command.\n";
 
 int RunCommand(const std::vector<std::string>& args) {
@@ -26,6 +30,9 @@ int RunCommand(const std::vector<std::string>& args) {
     std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "build") return RunBuild(rest);
     if (args[0] == "verify") return RunVerify(rest);
+    if (args[0] == "keygen") return RunKeygen(rest);
+    if (args[0] == "sign") return RunSign(rest);
+    if (args[0] == "stamp") return RunStamp(rest);
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::fputs(kHelp, stdout);
         return 0;

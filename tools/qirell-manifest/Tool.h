@@ -2,6 +2,7 @@
 // The operator's manifest tool: shared records and steps of the build and verify commands.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -91,3 +92,15 @@ void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::ve
 
 int RunBuild(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);
+
+// Signing (Sign.cpp) and stamping (Stamp.cpp).
+int RunKeygen(const std::vector<std::string>& args);
+int RunSign(const std::vector<std::string>& args);
+int RunStamp(const std::vector<std::string>& args);
+// Puts "expires" (now + days, UTC) first into the root object of the manifest text.
+bool AddExpiry(std::string& manifestText, int days, std::string& error);
+// Signs outDir/manifest.json into manifest.json.sig; with no key file, removes a stale signature.
+bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, std::string& error);
+// Checks outDir's manifest.json.sig against the keys (PEM files) and the manifest's expiry; the number of problems.
+unsigned CheckPublishedSignature(const fs::path& root, const std::vector<std::string>& publicKeyFiles,
+                                 const std::function<void(const std::string&)>& problem);

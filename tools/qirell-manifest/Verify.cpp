@@ -7,7 +7,7 @@
 namespace {
 
 constexpr const char* kVerifyHelp =
-    "usage: qirell-manifest verify OUT_DIR [--url-prefix PREFIX]\n"
+    "usage: qirell-manifest verify OUT_DIR [--url-prefix PREFIX] [--public-key PUBFILE ...]\n"
     "\n"
     "Checks a published folder against its manifest.json as players will use it: every path is one a\n"
     "player's Windows folder holds exactly (the same name rules as build, letter case as Windows folds\n"
@@ -15,7 +15,9 @@ constexpr const char* kVerifyHelp =
     "listed size and SHA-256; no removal entry is one the patcher refuses, the game folder itself,\n"
     "data, or a listed file. Absolute addresses are looked for under OUT_DIR/files/: those starting\n"
     "with PREFIX at files/<rest of the address>, others at files/<path> when they end in the path.\n"
-    "Each problem is reported; exit code 1 on any.\n";
+    "Each problem is reported; exit code 1 on any.\n"
+    "  --public-key FILE   also check manifest.json.sig: made by one of these keys (PEM, repeatable)\n"
+    "                      over the exact bytes of manifest.json, and the manifest not expired\n";
 
 void CheckFiles(const fs::path& root, const PatchManifest& manifest, const std::string& urlPrefix,
                 std::vector<std::string>& problems) {
@@ -93,8 +95,13 @@ void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::ve
 
 int RunVerify(const std::vector<std::string>& args) {
     std::string dir, prefix;
+    std::vector<std::string> publicKeys;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (a == "--public-key" && i + 1 < args.size()) {
+            publicKeys.push_back(args[++i]);
+            continue;
+        }
         if (a == "--help" || a == "-h") {
             std::fputs(kVerifyHelp, stdout);
             return 0;
@@ -116,6 +123,8 @@ int RunVerify(const std::vector<std::string>& args) {
     fs::path root = Utf8ToPath(dir);
     std::vector<std::string> problems;
     VerifyPublished(root, prefix, problems);
+    if (!publicKeys.empty())
+        CheckPublishedSignature(root, publicKeys, [&](const std::string& p) { problems.push_back(p); });
     for (const std::string& p : problems) std::printf("%s\n", p.c_str());
     if (problems.empty()) {
         std::fprintf(stderr, "qirell-manifest: every entry of %s checks out\n", PathToUtf8(root / "manifest.json").c_str());

@@ -1,0 +1,70 @@
+#include "patch/ManifestSignature.h"
+
+#include <windows.h>
+
+#include "base/Settings.h"
+#include "base/StatusBoard.h"
+#include "manifest/Expiry.h"
+#include "manifest/SignatureFile.h"
+#include "transfer/EcdsaP256.h"
+#include "transfer/Http.h"
+#include "transfer/Sha256.h"
+
+namespace {
+
+constexpr wchar_t kUnusableHeadline[] = L"ข้อมูลแพตช์ไม่ถูกต้อง";
+constexpr wchar_t kBadSignature[] =
+    L"ลายเซ็นของไฟล์ manifest.json ไม่ถูกต้อง ไม่สามารถยืนยันได้ว่าข้อมูลแพตช์มาจากผู้ให้บริการเกม";
+constexpr wchar_t kBadExpiry[] = L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้";
+constexpr wchar_t kExpiredHeadline[] = L"ข้อมูลแพตช์หมดอายุ";
+constexpr wchar_t kExpiredDetail[] =
+    L"ข้อมูลแพตช์บนเซิร์ฟเวอร์หมดอายุแล้ว เซิร์ฟเวอร์อาจกำลังปรับปรุง กรุณาลองใหม่อีกครั้งภายหลัง";
+
+bool Fail(const wchar_t* headline, const std::wstring& detail) {
+    UpdateStatus(headline, detail, 0);
+    return false;
+}
+
+int64_t UnixNow() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const uint64_t ticks = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000) - 11644473600LL;
+}
+
+bool SignedByCarriedKey(const std::string& body, const ManifestSignature& signature) {
+    for (const PublicKey& key : Settings().publicKeys) {
+        if (KeyIdOf(key) != signature.keyId) continue;
+        Sha256Stream stream;
+        uint8_t digest[32];
+        if (!Sha256Begin(stream)) return false;
+        Sha256Add(stream, body.data(), body.size());
+        if (!Sha256Finish(stream, digest)) return false;
+        return VerifyEcdsaP256(key, digest, signature.rs.data());
+    }
+    return false;
+}
+
+}  // namespace
+
+bool VerifyManifestSignature(const std::wstring& fetchUrl, const std::string& body) {
+    if (Settings().publicKeys.empty()) return true;
+
+    std::string signatureBytes;
+    std::wstring failureText;
+    if (!HttpGetToMemory(SignatureFetchUrl(fetchUrl), signatureBytes, failureText))
+        return Fail(kUnusableHeadline, L"ไม่พบลายเซ็นของไฟล์ manifest.json บนเซิร์ฟเวอร์ (" + failureText + L")");
+    ManifestSignature signature;
+    if (!ParseSignatureFile(signatureBytes, signature) || !SignedByCarriedKey(body, signature))
+        return Fail(kUnusableHeadline, kBadSignature);
+
+    int64_t expires = 0;
+    switch (ReadManifestExpiry(body, expires)) {
+        case ExpiryRead::Malformed: return Fail(kUnusableHeadline, kBadExpiry);
+        case ExpiryRead::Present:
+            if (UnixNow() >= expires) return Fail(kExpiredHeadline, kExpiredDetail);
+            break;
+        case ExpiryRead::Absent: break;
+    }
+    return true;
+}

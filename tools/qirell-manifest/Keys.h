@@ -1,0 +1,18 @@
+#pragma once
+// ECDSA P-256 keys and signatures for the tool: OpenSSL's libcrypto on Linux, CNG on Windows.
+#include <string>
+
+#include "Tool.h"
+#include "base/StampBlock.h"
+#include "manifest/SignatureFile.h"
+
+// Private key (PKCS#8 PEM, owner-only) to privateFile, public key (SubjectPublicKeyInfo PEM) to
+// publicFile and publicPem. Neither file may exist yet.
+bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, std::string& publicPem,
+                     std::string& error);
+// A P-256 public key from a PEM file; a private key file is refused.
+bool ReadPublicKeyFile(const fs::path& file, PublicKey& key, std::string& error);
+// Signs SHA-256 of message; the signature names the key by its public half's id.
+bool SignMessage(const fs::path& privateFile, const std::string& message, ManifestSignature& signature,
+                 std::string& error);
+bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs);

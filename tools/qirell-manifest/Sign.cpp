@@ -1,0 +1,200 @@
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "Keys.h"
+#include "manifest/Expiry.h"
+
+namespace {
+
+constexpr const char* kKeygenHelp =
+    "usage: qirell-manifest keygen KEYFILE\n"
+    "\n"
+    "Makes an ECDSA P-256 key pair: the private key in KEYFILE (PEM, readable by its owner only; keep it\n"
+    "offline, never on the update server) and the public key in KEYFILE.pub (PEM), also printed with its\n"
+    "key id and the hexadecimal form that the QIRELL_MANIFEST_PUBLIC_KEYS build option takes.\n";
+
+constexpr const char* kSignHelp =
+    "usage: qirell-manifest sign OUT_DIR --key KEYFILE\n"
+    "\n"
+    "Signs OUT_DIR/manifest.json as it is now, writing OUT_DIR/manifest.json.sig (what build --sign does\n"
+    "after writing the manifest). Any change to manifest.json afterwards needs a new signature.\n";
+
+void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %s\n", message.c_str()); }
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string KeyIdHex(const PublicKey& key) {
+    const KeyId id = KeyIdOf(key);
+    return Hex(id.data(), id.size());
+}
+
+int RunKeygen(const std::vector<std::string>& args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kKeygenHelp, stdout);
+        return 0;
+    }
+    if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+        std::fputs(kKeygenHelp, stderr);
+        return 2;
+    }
+    const fs::path privateFile = Utf8ToPath(args[0]), publicFile = Utf8ToPath(args[0] + ".pub");
+    std::string pem, error;
+    if (!GenerateKeyPair(privateFile, publicFile, pem, error)) {
+        Fail("keygen: " + error);
+        return 1;
+    }
+    PublicKey key;
+    if (!ReadPublicKeyFile(publicFile, key, error)) {
+        Fail("keygen: " + error);
+        return 1;
+    }
+    std::printf("%skey id %s\nQIRELL_MANIFEST_PUBLIC_KEYS form: %s\n", pem.c_str(), KeyIdHex(key).c_str(),
+                PublicKeyHex(key).c_str());
+    std::fprintf(stderr, "qirell-manifest: private key %s, public key %s\n", args[0].c_str(), (args[0] + ".pub").c_str());
+    return 0;
+}
+
+bool AddExpiry(std::string& manifestText, int days, std::string& error) {
+    if (manifestText.empty() || manifestText[0] != '{') {
+        error = "the manifest text does not begin with an object";
+        return false;
+    }
+    const std::string expires = FormatUtcTime(static_cast<int64_t>(std::time(nullptr)) + int64_t(days) * 86400);
+    manifestText.insert(1, "\n  \"expires\": \"" + expires + "\",");
+    return true;
+}
+
+bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, std::string& error) {
+    const fs::path manifest = outDir / "manifest.json", target = outDir / "manifest.json.sig",
+                   temp = outDir / "manifest.json.sig.tmp";
+    std::error_code ec;
+    if (keyFile.empty()) {
+        // An unsigned build must not leave the previous release's signature beside the new manifest.
+        if (fs::remove(target, ec))
+            std::fprintf(stderr, "qirell-manifest: removed the old %s\n", PathToUtf8(target).c_str());
+        return true;
+    }
+    std::string bytes;
+    if (!ReadWholeFile(manifest, bytes)) {
+        error = PathToUtf8(manifest) + ": cannot be read";
+        return false;
+    }
+    ManifestSignature signature;
+    if (!SignMessage(Utf8ToPath(keyFile), bytes, signature, error)) return false;
+    const std::string text = SignatureFileText(signature);
+    {
+        std::ofstream o(temp, std::ios::binary | std::ios::trunc);
+        o.write(text.data(), static_cast<std::streamsize>(text.size()));
+        o.close();
+        if (!o) {
+            error = PathToUtf8(temp) + ": cannot be written";
+            return false;
+        }
+    }
+    fs::rename(temp, target, ec);
+    if (ec) {
+        error = PathToUtf8(target) + ": " + ec.message();
+        return false;
+    }
+    std::fprintf(stderr, "qirell-manifest: signed with key %s -> %s\n", Hex(signature.keyId.data(), 8).c_str(),
+                 PathToUtf8(target).c_str());
+    return true;
+}
+
+int RunSign(const std::vector<std::string>& args) {
+    std::string dir, key;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(kSignHelp, stdout);
+            return 0;
+        }
+        if (args[i] == "--key" && i + 1 < args.size() && !args[i + 1].empty()) {
+            key = args[++i];
+        } else if (args[i].empty() || args[i][0] == '-' || !dir.empty()) {
+            std::fputs(kSignHelp, stderr);
+            return 2;
+        } else {
+            dir = args[i];
+        }
+    }
+    if (dir.empty() || key.empty()) {
+        std::fputs(kSignHelp, stderr);
+        return 2;
+    }
+    std::string error;
+    if (!SignPublishedManifest(Utf8ToPath(dir), key, error)) {
+        Fail("sign: " + error);
+        return 1;
+    }
+    return 0;
+}
+
+unsigned CheckPublishedSignature(const fs::path& root, const std::vector<std::string>& publicKeyFiles,
+                                 const std::function<void(const std::string&)>& problem) {
+    std::vector<PublicKey> keys;
+    std::string error;
+    for (const std::string& file : publicKeyFiles) {
+        PublicKey key;
+        if (!ReadPublicKeyFile(Utf8ToPath(file), key, error)) {
+            problem(error);
+            return 1;
+        }
+        keys.push_back(key);
+    }
+    std::string manifest, sigBytes;
+    const fs::path sigFile = root / "manifest.json.sig";
+    if (!ReadWholeFile(root / "manifest.json", manifest)) {
+        problem("manifest.json: cannot be read");
+        return 1;
+    }
+    if (!ReadWholeFile(sigFile, sigBytes)) {
+        problem("manifest.json.sig: missing; a patcher with keys refuses the manifest");
+        return 1;
+    }
+    ManifestSignature signature;
+    if (!ParseSignatureFile(sigBytes, signature)) {
+        problem("manifest.json.sig: not a signature file");
+        return 1;
+    }
+    const std::string id = Hex(signature.keyId.data(), signature.keyId.size());
+    const PublicKey* signer = nullptr;
+    for (const PublicKey& key : keys)
+        if (KeyIdOf(key) == signature.keyId) signer = &key;
+    if (!signer) {
+        problem("manifest.json.sig: made with key " + id + ", none of the given keys");
+        return 1;
+    }
+    if (!VerifyMessage(*signer, manifest, signature.rs)) {
+        problem("manifest.json.sig: does not match manifest.json (changed after signing?)");
+        return 1;
+    }
+    int64_t expires = 0;
+    switch (ReadManifestExpiry(manifest, expires)) {
+        case ExpiryRead::Malformed:
+            problem("manifest.json: its \"expires\" member is not a time like 2026-01-31T12:00:00Z");
+            return 1;
+        case ExpiryRead::Present:
+            if (expires <= static_cast<int64_t>(std::time(nullptr))) {
+                problem("manifest.json: expired at " + FormatUtcTime(expires) + "; sign a fresh build");
+                return 1;
+            }
+            std::fprintf(stderr, "qirell-manifest: signature by key %s, expires %s\n", id.c_str(),
+                         FormatUtcTime(expires).c_str());
+            return 0;
+        case ExpiryRead::Absent:
+            break;
+    }
+    std::fprintf(stderr, "qirell-manifest: signature by key %s, no expiry\n", id.c_str());
+    return 0;
+}
