@@ -15,6 +15,7 @@
 #include "base/Settings.h"
 #include "patch/GameGuard.h"
 #include "patch/RunState.h"
+#include "patch/Swap.h"
 
 using pt::Entry;
 
@@ -433,6 +434,30 @@ TEST(SelfUpdate, TheRunningProgramsNameIsMovedAsideOnlyAtTheTop) {
     EXPECT_FALSE(qt::Exists(At(game, "tools/Updater.exe.old")));
 }
 
+// The side file cannot be moved in: after every attempt the old build is back under its own name.
+TEST(SelfUpdate, EveryFailedSwapPutsTheRunningProgramBack) {
+    std::wstring game = Game("selfswap");
+    Put(game, "Updater.exe", "old self");
+    Put(game, "Updater.exe.patch.tmp", "new self");
+    HANDLE held = CreateFileW(At(game, "Updater.exe.patch.tmp").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(game.c_str());
+    const std::wstring savedName = Settings().exeName;
+    Settings().exeName = L"Updater.exe";
+    PrepareTarget(L"Updater.exe");
+    const bool swapped = SwapIntoPlace(L"Updater.exe.patch.tmp", L"Updater.exe");
+    Settings().exeName = savedName;
+    SetCurrentDirectoryW(previous);
+    CloseHandle(held);
+    EXPECT_FALSE(swapped);
+    EXPECT_EQ(Get(game, "Updater.exe"), "old self");
+    EXPECT_FALSE(qt::Exists(At(game, "Updater.exe.old")));
+    EXPECT_EQ(Get(game, "Updater.exe.patch.tmp"), "new self");
+}
+
 TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
     REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("guard");
@@ -535,14 +560,17 @@ TEST(RemoveTreeDepth, ATreeAThousandLevelsDeepGoesOnASmallStack) {
     const std::string levelsText = qt::Env("QIRELL_DEEP_LEVELS");
     const int levels = std::max(1000, levelsText.empty() ? 0 : std::atoi(levelsText.c_str()));
     const std::wstring base = qt::FreshDir(L"patch-deep");
-    UniqueHandle dir(CreateFileW(base.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(dir && dir.get() != INVALID_HANDLE_VALUE);
+    UniqueFile top(CreateFileW(base.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(top);
+    UniqueHandle dir(top.release());
     for (int level = 0; level < levels; ++level) {
         UniqueHandle child = CreateInside(dir.get(), level == 0 ? L"deep" : L"d", true);
         ASSERT_TRUE(child) << "level " << level;
-        if (level % 100 == 99) ASSERT_TRUE(CreateInside(child.get(), L"f.bin", false, FILE_ATTRIBUTE_READONLY));
+        if (level % 100 == 99) {
+            ASSERT_TRUE(CreateInside(child.get(), L"f.bin", false, FILE_ATTRIBUTE_READONLY));
+        }
         dir = std::move(child);
     }
     dir.reset();
