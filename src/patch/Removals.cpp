@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "base/Handle.h"
 #include "base/StatusBoard.h"
 #include "patch/PathRule.h"
@@ -22,6 +25,21 @@ void RemoveLink(const std::wstring& path, DWORD attributes) {
         DeleteFileW(path.c_str());
 }
 
+// Paths beyond MAX_PATH need the \\?\ form of the full path, which Windows takes as it is: the full
+// path is resolved once here, and every name below it is appended unchanged.
+std::wstring ExtendedPath(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+    const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (n == 0 || n >= need) return path;
+    full.resize(n);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 }  // namespace
 
 void SelectRemovals(RunState& run) {
@@ -40,36 +58,54 @@ void SelectRemovals(RunState& run) {
 }
 
 bool RemoveTree(const std::wstring& dir) {
-    const DWORD a = GetFileAttributesW(dir.c_str());
+    const std::wstring root = ExtendedPath(dir);
+    const DWORD a = GetFileAttributesW(root.c_str());
     if (a == INVALID_FILE_ATTRIBUTES) return true;
     if (!(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveLink(dir, a);
-        return GetFileAttributesW(dir.c_str()) == INVALID_FILE_ATTRIBUTES;
+        RemoveLink(root, a);
+        return GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES;
     }
 
-    WIN32_FIND_DATAW found;
-    UniqueFind search(FindFirstFileW((dir + L"\\*").c_str(), &found));
-    if (search) {
+    // Depth first on an explicit stack, so no tree is too deep: a directory is emptied the first time it
+    // comes to the top and removed the second time, after everything pushed above it is gone.
+    struct Pending {
+        std::wstring path;
+        DWORD attributes;
+        bool emptied;
+    };
+    std::vector<Pending> stack{{root, a, false}};
+    bool removed = false;
+    while (!stack.empty()) {
+        if (stack.back().emptied) {
+            const Pending& done = stack.back();
+            ClearReadOnly(done.path, done.attributes);
+            const bool ok = RemoveDirectoryW(done.path.c_str()) != FALSE;
+            if (stack.size() == 1) removed = ok;
+            stack.pop_back();
+            continue;
+        }
+        stack.back().emptied = true;
+        const std::wstring path = stack.back().path;
+        WIN32_FIND_DATAW found;
+        UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &found));
+        if (!search) continue;
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
-            const std::wstring child = dir + L"\\" + name;
+            std::wstring child = path + L"\\" + name;
             const DWORD ca = found.dwFileAttributes;
             if (ca & FILE_ATTRIBUTE_REPARSE_POINT) {
                 RemoveLink(child, ca);
             } else if (ca & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
+                stack.push_back({std::move(child), ca, false});
             } else {
                 ClearReadOnly(child, ca);
                 DeleteFileW(child.c_str());
             }
         } while (FindNextFileW(search.get(), &found));
     }
-    search.reset();
-
-    ClearReadOnly(dir, a);
-    return RemoveDirectoryW(dir.c_str()) != FALSE;
+    return removed;
 }
 
 void RemoveListed(const RunState& run) {

@@ -3,6 +3,7 @@
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
+#include "patch/Swap.h"
 #include "text/Text.h"
 #include "transfer/Download.h"
 #include "transfer/ServerFacts.h"
@@ -21,12 +22,11 @@ void CreateParentDirectories(const std::wstring& localPath) {
 
 bool IsOwnExecutable(const std::wstring& localPath) { return AsciiEqualNoCase(localPath, Settings().exeName); }
 
+}  // namespace
+
 void PrepareTarget(const std::wstring& localPath) {
     if (IsOwnExecutable(localPath)) {
-        // The running executable can be renamed but not overwritten; start-up deletes the .old next time.
-        const std::wstring aside = localPath + L".old";
-        DeleteFileW(aside.c_str());
-        MoveFileExW(localPath.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
+        DeleteFileW((localPath + L".old").c_str());
         return;
     }
     const DWORD a = GetFileAttributesW(localPath.c_str());
@@ -35,15 +35,18 @@ void PrepareTarget(const std::wstring& localPath) {
 }
 
 bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) {
+    // The running executable can be renamed but not overwritten; start-up deletes the .old next time.
+    const bool self = IsOwnExecutable(localPath);
+    const std::wstring aside = localPath + L".old";
     for (int attempt = 0; attempt < kSwapAttempts; ++attempt) {
+        const bool movedAside = self && MoveFileExW(localPath.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
         if (MoveFileExW(tempPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
+        if (movedAside) MoveFileExW(aside.c_str(), localPath.c_str(), 0);
         Sleep(kSwapPauseMs);
     }
     return false;
 }
-
-}  // namespace
 
 bool DownloadAndReplace(RunState& run) {
     run.bytesDone = 0;
@@ -60,9 +63,6 @@ bool DownloadAndReplace(RunState& run) {
         PrepareTarget(localPath);
         if (!SwapIntoPlace(tempPath, localPath)) {
             DeleteFileW(tempPath.c_str());
-            // Without this the folder would be left with no patcher under its own name.
-            if (IsOwnExecutable(localPath) && GetFileAttributesW(localPath.c_str()) == INVALID_FILE_ATTRIBUTES)
-                MoveFileExW((localPath + L".old").c_str(), localPath.c_str(), 0);
             UpdateStatus(L"เขียนทับไฟล์ไม่สำเร็จ",
                          L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
             return false;

@@ -1,14 +1,21 @@
 // End-to-end runs of the patch stages in this process, against the loopback web servers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <malloc.h>
 #include <thread>
+
+#include <winternl.h>
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "UiDriver.h"
+#include "base/Handle.h"
 #include "base/Settings.h"
 #include "patch/GameGuard.h"
 #include "patch/RunState.h"
+#include "patch/Swap.h"
 
 using pt::Entry;
 
@@ -427,6 +434,30 @@ TEST(SelfUpdate, TheRunningProgramsNameIsMovedAsideOnlyAtTheTop) {
     EXPECT_FALSE(qt::Exists(At(game, "tools/Updater.exe.old")));
 }
 
+// The side file cannot be moved in: after every attempt the old build is back under its own name.
+TEST(SelfUpdate, EveryFailedSwapPutsTheRunningProgramBack) {
+    std::wstring game = Game("selfswap");
+    Put(game, "Updater.exe", "old self");
+    Put(game, "Updater.exe.patch.tmp", "new self");
+    HANDLE held = CreateFileW(At(game, "Updater.exe.patch.tmp").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(game.c_str());
+    const std::wstring savedName = Settings().exeName;
+    Settings().exeName = L"Updater.exe";
+    PrepareTarget(L"Updater.exe");
+    const bool swapped = SwapIntoPlace(L"Updater.exe.patch.tmp", L"Updater.exe");
+    Settings().exeName = savedName;
+    SetCurrentDirectoryW(previous);
+    CloseHandle(held);
+    EXPECT_FALSE(swapped);
+    EXPECT_EQ(Get(game, "Updater.exe"), "old self");
+    EXPECT_FALSE(qt::Exists(At(game, "Updater.exe.old")));
+    EXPECT_EQ(Get(game, "Updater.exe.patch.tmp"), "new self");
+}
+
 TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
     REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("guard");
@@ -504,4 +535,69 @@ TEST(LongPaths, AGameFolderDeeperThanMaxPathIsPatchedInPlace) {
     EXPECT_EQ(qt::ReadBytes(game + L"\\top.bin"), "top");
     EXPECT_EQ(qt::ReadBytes(game + L"\\sub\\" + std::wstring(40, L'n') + L".bin"), "deep");
     EXPECT_FALSE(qt::Exists(game + L"\\gone.bin"));
+}
+
+// One directory (or file) named name inside the open directory parent, without a path: built from
+// the full path, a tree this deep costs minutes under Wine.
+UniqueHandle CreateInside(HANDLE parent, const wchar_t* name, bool directory, ULONG attributes = 0) {
+    UNICODE_STRING text;
+    text.Buffer = const_cast<wchar_t*>(name);
+    text.Length = text.MaximumLength = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES oa;
+    InitializeObjectAttributes(&oa, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE made = nullptr;
+    const ULONG options = (directory ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE) | FILE_SYNCHRONOUS_IO_NONALERT;
+    const NTSTATUS status =
+        NtCreateFile(&made, FILE_GENERIC_READ | FILE_GENERIC_WRITE | SYNCHRONIZE, &oa, &io, nullptr,
+                     attributes | FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     FILE_CREATE, options, nullptr, 0);
+    return UniqueHandle(status >= 0 ? made : nullptr);
+}
+
+// Far beyond MAX_PATH, removed on a thread whose stack could not hold one frame per level.
+TEST(RemoveTreeDepth, ATreeAThousandLevelsDeepGoesOnASmallStack) {
+    const std::string levelsText = qt::Env("QIRELL_DEEP_LEVELS");
+    const int levels = std::max(1000, levelsText.empty() ? 0 : std::atoi(levelsText.c_str()));
+    const std::wstring base = qt::FreshDir(L"patch-deep");
+    UniqueFile top(CreateFileW(base.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_SUBDIRECTORY | SYNCHRONIZE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(top);
+    UniqueHandle dir(top.release());
+    for (int level = 0; level < levels; ++level) {
+        UniqueHandle child = CreateInside(dir.get(), level == 0 ? L"deep" : L"d", true);
+        ASSERT_TRUE(child) << "level " << level;
+        if (level % 100 == 99) {
+            ASSERT_TRUE(CreateInside(child.get(), L"f.bin", false, FILE_ATTRIBUTE_READONLY));
+        }
+        dir = std::move(child);
+    }
+    dir.reset();
+    struct Job {
+        std::wstring dir;
+        bool removed = false;
+    } job{base + L"\\deep"};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* param) -> DWORD {
+            // Use up all but 64 KiB of whatever stack the platform gave this thread.
+            ULONG_PTR low = 0, high = 0;
+            GetCurrentThreadStackLimits(&low, &high);
+            const ULONG_PTR here = reinterpret_cast<ULONG_PTR>(&low);
+            if (here - low > 96 * 1024) {
+                volatile char* pad = static_cast<char*>(_alloca(here - low - 64 * 1024));
+                pad[0] = 0;
+            }
+            auto* j = static_cast<Job*>(param);
+            j->removed = RemoveTree(j->dir);
+            return 0;
+        },
+        &job, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 300000);
+    CloseHandle(thread);
+    ASSERT_EQ(waited, WAIT_OBJECT_0);
+    EXPECT_TRUE(job.removed) << levels << " levels";
+    EXPECT_FALSE(qt::Exists(base + L"\\deep"));
 }

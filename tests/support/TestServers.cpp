@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include "TestSupport.h"
 
 namespace qt {
@@ -235,3 +237,20 @@ std::vector<ServerRequest> RequestsFor(const LogMark& mark, const std::string& p
 }
 
 }  // namespace qt
+
+namespace {
+
+// Every binary that talks to the servers fails at once without them, saying how to run it, instead of
+// skipping its cases to a green result.
+class ServersRequired : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (!qt::ServersAvailable())
+            FAIL() << qt::kNoServers << ": the QIRELL_TEST_* variables are not set. Run it as "
+                   << "CTEST_ARGS=\"-R <test>\" bash tests/harness/run.sh build";
+    }
+};
+
+::testing::Environment* const gServersRequired = ::testing::AddGlobalTestEnvironment(new ServersRequired);
+
+}  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// The loopback test servers (tests/servers/servers.sh), as the tests inside Wine see them.
+// The loopback test servers (tests/servers/servers.sh), as the tests inside Wine see them. A binary
+// that links these helpers fails before its first case when the servers' variables are missing.
 //
-//   if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
 //   qt::PublishFile("mytest/a.bin", bytes);                 // DIR/www/mytest/a.bin
 //   std::string url = qt::HttpUrl("mytest/a.bin");          // http://localhost:PORT/mytest/a.bin
 //   qt::HttpsUrl(...)                                       // https://localhost:PORT/... (test CA trusted)

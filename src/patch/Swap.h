@@ -1,0 +1,11 @@
+#pragma once
+// Putting a verified side file in place of its target.
+#include <string>
+
+// Readies localPath for the swap: clears its read-only flag, or for the program's own executable
+// deletes an older ".old" left by an earlier self-update.
+void PrepareTarget(const std::wstring& localPath);
+// Moves tempPath over localPath, retrying while the target is held; false when every attempt failed.
+// The own executable is moved aside to ".old" inside each attempt and put back when the new build
+// could not take its name, so the folder lacks it only between two renames.
+bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath);
