@@ -47,7 +47,7 @@ bool ParseContentRange(const std::string& value, ContentRange& out) {
         return false;
     }
     SkipSpaces(value, at);
-    if (at != value.size() || r.first > r.last) return false;
+    if (at != value.size() || r.first > r.last || r.last == UINT64_MAX) return false;
     if (r.total != kUnknownTotal && r.last >= r.total) return false;
     out = r;
     return true;

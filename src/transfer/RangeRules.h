@@ -12,6 +12,7 @@ struct ContentRange {
 constexpr uint64_t kUnknownTotal = UINT64_MAX;
 
 // Strict: one unit "bytes", decimal numbers without signs or overflow, first <= last < total.
+// A last byte of UINT64_MAX is refused: nothing that large can be counted.
 bool ParseContentRange(const std::string& value, ContentRange& out);
 
 // The request header for bytes from first to last inclusive; last kOpenEnd asks for the rest.
