@@ -197,7 +197,8 @@ def bench_big(rows):
         intact = rc == 0 and os.path.exists(target) and sha256_file(target) == digest_of(src)
         outcome[name] = (rc, intact, sent / size, len(served))
         rows.append("| %d MiB, cut at %s MiB, %s | %s in %.1f s | %d requests, %.3f x the file sent |" % (
-            BIG_MIB, ", ".join("%.1f" % (c / (1 << 20)) for c in cuts), "resume on" if name == "resume" else "resume off",
+            BIG_MIB, ", ".join("%.1f" % (c / (1 << 20)) for c in cuts),
+            "resume on" if name == "resume" else "resume off",
             ("ready, file intact" if intact else "exit %d" % rc), secs, len(served), sent / size))
     return outcome
 

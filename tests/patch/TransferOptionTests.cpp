@@ -7,6 +7,7 @@
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
+#include "patch/RunState.h"
 #include "transfer/Http.h"
 
 using pt::Entry;
@@ -125,7 +126,8 @@ TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
         SCOPED_TRACE(std::to_string(o.connections) + (o.resume ? " resume" : ""));
         pt::Site site = pt::MakeSite("sessions");
         std::vector<Entry> entries;
-        for (int i = 1; i <= 6; ++i) entries.push_back({"d" + std::to_string(i % 3) + "/" + Name(i), Pattern(20000, i)});
+        for (int i = 1; i <= 6; ++i)
+            entries.push_back({"d" + std::to_string(i % 3) + "/" + Name(i), Pattern(20000, i)});
         const std::string url = pt::Publish(site, "s", entries, {}, {}, Options(o.connections, o.resume));
         std::wstring game = qt::FreshDir(L"options-sessions");
         Counted run = RunCounted(game, url);
@@ -207,6 +209,42 @@ TEST(Parallel, TheStatusNamesTheOnlyFileOrSaysHowManyRunAndNeverGoesBack) {
     }
     EXPECT_GT(several, 0u) << "three transfers at once were never shown";
     for (int i = 1; i <= 7; ++i) EXPECT_EQ(Get(game, i), entries[i - 1].content) << i;
+}
+
+TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
+    const struct {
+        std::vector<std::string> paths;
+        bool oneAtATime;
+    } cases[] = {
+        {{"a.bin", "b.bin", "sub/a.bin"}, false},
+        {{"a.bin", "sub/b.bin", "A.BIN"}, true},
+        {{"x.bin", "x.bin.patch.tmp"}, true},
+        {{"x.bin.PATCH.TMP", "X.bin"}, true},
+        {{"tools", "tools/t.exe"}, true},
+        {{"Tools/t.exe", "tools"}, true},
+        {{"tool", "tools/t.exe"}, false},
+        {{}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<ManifestFile> files;
+        for (const std::string& p : c.paths) files.push_back({p, "files/" + p, 1, std::string(64, '0')});
+        EXPECT_EQ(NeedsOneAtATime(files), c.oneAtATime) << ::testing::PrintToString(c.paths);
+    }
+}
+
+TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("paralleltwice");
+    std::vector<Entry> entries = {
+        {"one.bin", "first"}, {"twice.bin", "early"}, {"TWICE.bin", "late", "files/late.bin", "", -1, false}};
+    pt::Publish(site, "t", entries, {}, {}, Options(4, false));
+    qt::WriteBytes(site.root + L"\\files\\late.bin", "late");
+    std::wstring game = qt::FreshDir(L"options-twice");
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    EXPECT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
+    EXPECT_EQ(qt::ReadBytes(game + L"\\twice.bin"), "late");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\one.bin"), "first");
+    EXPECT_TRUE(NoSideFiles(game));
 }
 
 TEST(Resume, DropsAreContinuedWithRangesFromTheBytesWritten) {
