@@ -47,12 +47,12 @@ bool SignedByCarriedKey(const std::string& body, const ManifestSignature& signat
 
 }  // namespace
 
-bool VerifyManifestSignature(const std::wstring& fetchUrl, const std::string& body) {
+bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl, const std::string& body) {
     if (Settings().publicKeys.empty()) return true;
 
     std::string signatureBytes;
     std::wstring failureText;
-    if (!HttpGetToMemory(SignatureFetchUrl(fetchUrl), signatureBytes, failureText))
+    if (!HttpGetToMemory(session, SignatureFetchUrl(fetchUrl), signatureBytes, failureText))
         return Fail(kUnusableHeadline, L"ไม่พบลายเซ็นของไฟล์ manifest.json บนเซิร์ฟเวอร์ (" + failureText + L")");
     ManifestSignature signature;
     if (!ParseSignatureFile(signatureBytes, signature) || !SignedByCarriedKey(body, signature))

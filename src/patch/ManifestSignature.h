@@ -1,7 +1,9 @@
 #pragma once
 #include <string>
 
+#include "transfer/Http.h"
+
 // With public keys configured: fetches the manifest's detached signature (".sig" after the path of
 // fetchUrl, same query) and checks it, then the manifest's expiry, over the exact bytes of body.
 // Without keys it does nothing at all. False: the failure status is already written.
-bool VerifyManifestSignature(const std::wstring& fetchUrl, const std::string& body);
+bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl, const std::string& body);

@@ -27,11 +27,12 @@ DWORD WINAPI RunPatch(LPVOID) {
 
     RunState run;
     run.fetchUrl = CacheBustingUrl(Settings().manifestUrl, GetTickCount64());
-    if (!HttpGetToMemory(run.fetchUrl, run.body, run.failureText)) {
+    if (!OpenHttpSession(run.http, run.failureText) ||
+        !HttpGetToMemory(run.http, run.fetchUrl, run.body, run.failureText)) {
         UpdateStatus(L"เกิดข้อผิดพลาดในการเชื่อมต่อ", run.failureText, 0);
         return FailRun();
     }
-    if (!VerifyManifestSignature(run.fetchUrl, run.body)) return FailRun();
+    if (!VerifyManifestSignature(run.http, run.fetchUrl, run.body)) return FailRun();
     if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
         UpdateStatus(L"ข้อมูลแพตช์ไม่ถูกต้อง", L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้", 0);
         return FailRun();

@@ -82,12 +82,16 @@ TEST(StartUp, AllowNoQpaStartsAndAFailedRunOffersRetry) {
     qt::Button setup = qt::GetButton(w, ID_SETUP_BUTTON);
     EXPECT_EQ(setup.text, L"ตั้งค่าจอ (Setup)");
     EXPECT_TRUE(setup.enabled);
-    // The failed run painted a red headline.
-    int cw = 0, ch = 0;
-    std::vector<COLORREF> px = qt::ClientPixels(w, cw, ch);
+    // The failed run paints a red headline; the repaint may trail the button's new caption.
     bool red = false;
-    for (int y = 97; y < 125 && y < ch; ++y)
-        for (int x = 24; x < 476 && x < cw; ++x) red = red || px[static_cast<size_t>(y) * cw + x] == RGB(255, 110, 110);
+    for (int tries = 0; tries < 100 && !red; ++tries) {
+        if (tries) Sleep(50);
+        int cw = 0, ch = 0;
+        std::vector<COLORREF> px = qt::ClientPixels(w, cw, ch);
+        for (int y = 97; y < 125 && y < ch; ++y)
+            for (int x = 24; x < 476 && x < cw; ++x)
+                red = red || px[static_cast<size_t>(y) * cw + x] == RGB(255, 110, 110);
+    }
     EXPECT_TRUE(red);
     PostMessageW(w, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitExit(h), 1u);

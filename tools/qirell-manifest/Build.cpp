@@ -15,7 +15,8 @@ namespace {
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
     "                             [--remove-dir PATH]... [--url-prefix PREFIX]\n"
-    "                             [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
+    "                             [--connections N] [--resume] [--sign KEYFILE [--expires-days N]]\n"
+    "                             -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
     "OUT_DIR/files/<path>, where the patcher looks for them next to the manifest.\n"
@@ -26,6 +27,9 @@ constexpr const char* kBuildHelp =
     "  --remove-dir PATH       remove the folder PATH and everything in it from players' folders\n"
     "                          (repeatable; never the game folder itself or data)\n"
     "  --url-prefix PREFIX     give each file the address PREFIX + escaped path (a CDN, for instance)\n"
+    "  --connections N         players' patchers download up to N files at once (1 to 8)\n"
+    "  --resume                a dropped download continues with a Range request (the server\n"
+    "                          must answer Range requests)\n"
     "  --sign KEYFILE          write OUT_DIR/manifest.json.sig, a signature by this private key\n"
     "  --expires-days N        with --sign: patchers that check signatures refuse the manifest\n"
     "                          N days from now (member \"expires\", UTC)\n"
@@ -41,6 +45,8 @@ struct BuildOptions {
     std::vector<std::string> removeDirs;
     bool haveVersion = false;
     int expiresDays = 0;
+    unsigned connections = 1;
+    bool resume = false;
 };
 
 // The places one build touches: the output and, beside it, the folder it is built in and the folder
@@ -81,6 +87,13 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
             o.removeDirs.push_back(dir);
         } else if (a == "--url-prefix") {
             ok = value(o.urlPrefix);
+        } else if (a == "--connections") {
+            std::string text;
+            ok = value(text);
+            if (ok && !ParseConnections(text, o.connections))
+                return Usage("--connections takes a number from 1 to 8, not " + text);
+        } else if (a == "--resume") {
+            o.resume = true;
         } else if (a == "--sign") {
             ok = value(o.signKey);
         } else if (a == "--expires-days") {
@@ -277,7 +290,9 @@ bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<Rel
                    const Removals& removals) {
     std::string text, error;
     if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error) ||
+        !AddDownloadMember(text, o.connections, o.resume) ||
         (o.expiresDays > 0 && !AddExpiry(text, o.expiresDays, error))) {
+        if (error.empty()) error = "build: the download options could not be written";
         Fail(error);
         return false;
     }
