@@ -29,12 +29,38 @@ WWW = os.environ["QIRELL_TEST_WWW"]
 PORT = os.environ["QIRELL_TEST_HTTP_PORT"]
 
 
+def wineserver_pid():
+    """The wineserver of this run's prefix: every Win32 open and close is a request to it."""
+    want = ("WINEPREFIX=" + os.environ.get("WINEPREFIX", "")).encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if open(f"/proc/{pid}/comm").read().strip() in ("wineserver", "wineserver64") and \
+                    want in open(f"/proc/{pid}/environ", "rb").read().split(b"\0"):
+                return pid
+        except OSError:
+            pass
+    return None
+
+
+WINESERVER = wineserver_pid()
+
+
+def wineserver_cpu():
+    try:
+        fields = open(f"/proc/{WINESERVER}/stat").read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, TypeError, IndexError, ValueError):
+        return 0.0
+
+
 def run(cmd, cwd=None):
-    """Runs cmd; returns (wall seconds, CPU seconds of the child, exit code)."""
+    """Runs cmd; returns (wall seconds, CPU seconds of the child and of the wineserver meanwhile, exit code)."""
+    server = wineserver_cpu()
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(proc.pid, 0)
-    return time.perf_counter() - start, usage.ru_utime + usage.ru_stime, os.waitstatus_to_exitcode(status)
+    elapsed = time.perf_counter() - start
+    return elapsed, usage.ru_utime + usage.ru_stime + wineserver_cpu() - server, os.waitstatus_to_exitcode(status)
 
 
 def write_random(path, size):
@@ -84,14 +110,19 @@ class Tree:
             entries.append({"path": rel, "size": size, "sha256": digests[rel]})
         with open(os.path.join(site, "manifest.json"), "w") as f:
             json.dump({"version": "bench", "files": entries}, f)
+        # The same list with every path leaving the folder: fetched and read, no file checked.
+        with open(os.path.join(site, "refused.json"), "w") as f:
+            json.dump({"version": "bench", "files": [dict(e, path="../" + e["path"]) for e in entries]}, f)
         self.url = f"http://localhost:{PORT}/bench-{name}/manifest.json"
+        self.refused_url = f"http://localhost:{PORT}/bench-{name}/refused.json"
         shutil.copy(EXE, os.path.join(self.game, "QirellPatcher.exe"))
         open(os.path.join(self.game, "data.qpa"), "a").close()
         self.paths = [rel for rel, _ in files]
         self.mb = sum(size for _, size in files) / 1e6
 
-    def patcher(self, wrapper=()):
-        return [WINE_RUN, *wrapper, os.path.join(self.game, "QirellPatcher.exe"), "--auto-close", "--url", self.url]
+    def patcher(self, wrapper=(), url=None):
+        return [WINE_RUN, *wrapper, os.path.join(self.game, "QirellPatcher.exe"), "--auto-close",
+                "--url", url or self.url]
 
 
 def rounds(contenders):
@@ -134,19 +165,22 @@ def check_benchmarks(lines):
         "one openssl": (["openssl", "dgst", "-sha256"] + one.paths, one.game),
         "many": (many.patcher(), None),
         "many sha256sum": (["sha256sum"] + many.paths, many.game),
+        "many refused": (many.patcher(url=many.refused_url), None),
     })
     bare = t["bare"][0]
 
     def net(label):
         return t[label][0] - bare
 
-    lines += ["| local check | contender | median s | CPU s | MB/s (net of the bare start) |", "|---|---|---|---|---|"]
+    lines += ["| local check | contender | median s | CPU s (with wineserver) | MB/s (net of the bare start) |", "|---|---|---|---|---|"]
     for title, tree, mine, theirs, name in (
             (f"{eight.mb:.0f} MB in 8 files", eight, "eight", "eight openssl", "openssl dgst -sha256"),
             (f"{one.mb:.0f} MB in 1 file", one, "one", "one openssl", "openssl dgst -sha256"),
             (f"{MANY_FILES} files of 1-8 KiB, {many.mb:.0f} MB", many, "many", "many sha256sum", "sha256sum")):
         lines.append(f"| {title} | patcher | {t[mine][0]:.2f} | {t[mine][1]:.2f} | {tree.mb / net(mine):.0f} |")
         lines.append(f"| {title} | {name} | {t[theirs][0]:.2f} | {t[theirs][1]:.2f} | {tree.mb / t[theirs][0]:.0f} |")
+    lines.append(f"| {MANY_FILES} entries, every path refused: fetch and read the list only | patcher | "
+                 f"{t['many refused'][0]:.2f} | {t['many refused'][1]:.2f} | |")
     lines.append(f"| 1 KiB in 1 file (bare start) | patcher | {bare:.2f} | {t['bare'][1]:.2f} | |")
     lines.append("")
 
@@ -188,7 +222,7 @@ def download_benchmark(lines):
     clear = ["sh", "-c", f"rm -f '{target}/big.bin' '{target}/big.bin.patch.tmp' && exec \"$0\" \"$@\"", *patcher]
     t = rounds({"patcher": (clear, None), "bare WinHTTP loop": ([WINE_RUN, bench_winhttp, file_url], None),
                 "curl": (["curl", "-s", "-o", "/dev/null", file_url], None)})
-    lines += ["", "| download | contender | median s | CPU s | MB/s |", "|---|---|---|---|---|"]
+    lines += ["", "| download | contender | median s | CPU s (with wineserver) | MB/s |", "|---|---|---|---|---|"]
     for name, (secs, cpu) in t.items():
         lines.append(f"| {tree.mb:.0f} MB | {name} | {secs:.2f} | {cpu:.2f} | {tree.mb / secs:.0f} |")
 
