@@ -161,6 +161,10 @@ def check_benchmarks(lines):
         "bare": (tiny.patcher(), None),
         "eight": (eight.patcher(), None),
         "eight openssl": (["openssl", "dgst", "-sha256"] + eight.paths, eight.game),
+        # What two cores give at this moment: two openssl processes, four files each.
+        "eight 2 openssl": (["sh", "-c", " & ".join(
+            f"openssl dgst -sha256 {' '.join(eight.paths[h:h + 4])} >/dev/null" for h in (0, 4)) + "; wait"],
+            eight.game),
         "one": (one.patcher(), None),
         "one openssl": (["openssl", "dgst", "-sha256"] + one.paths, one.game),
         "many": (many.patcher(), None),
@@ -179,6 +183,8 @@ def check_benchmarks(lines):
             (f"{MANY_FILES} files of 1-8 KiB, {many.mb:.0f} MB", many, "many", "many sha256sum", "sha256sum")):
         lines.append(f"| {title} | patcher | {t[mine][0]:.2f} | {t[mine][1]:.2f} | {tree.mb / net(mine):.0f} |")
         lines.append(f"| {title} | {name} | {t[theirs][0]:.2f} | {t[theirs][1]:.2f} | {tree.mb / t[theirs][0]:.0f} |")
+    lines.append(f"| {eight.mb:.0f} MB in 8 files | 2 × openssl dgst -sha256 at once, 4 files each | "
+                 f"{t['eight 2 openssl'][0]:.2f} | {t['eight 2 openssl'][1]:.2f} | {eight.mb / t['eight 2 openssl'][0]:.0f} |")
     lines.append(f"| {MANY_FILES} entries, every path refused: fetch and read the list only | patcher | "
                  f"{t['many refused'][0]:.2f} | {t['many refused'][1]:.2f} | |")
     lines.append(f"| 1 KiB in 1 file (bare start) | patcher | {bare:.2f} | {t['bare'][1]:.2f} | |")
@@ -199,7 +205,8 @@ def check_benchmarks(lines):
     r1 = t["one openssl"][0] / net("one")
     rm = net("many") / t["many sha256sum"][0]
     lines += ["| goal | measured | |", "|---|---|---|",
-              f"| 8 files: patcher (net) throughput / openssl ≥ 1.5 | {r8:.2f} | {verdict(r8 >= 1.5)} |",
+              f"| 8 files: patcher (net) throughput / openssl ≥ 1.5 | {r8:.2f} (two openssl processes at once: "
+              f"{t['eight openssl'][0] / t['eight 2 openssl'][0]:.2f}) | {verdict(r8 >= 1.5)} |",
               f"| 1 file: patcher (net) throughput / openssl ≥ 0.9 | {r1:.2f} | {verdict(r1 >= 0.9)} |",
               f"| {MANY_FILES} files: patcher (net) time / sha256sum ≤ 2 | {net('many'):.2f} s / "
               f"{t['many sha256sum'][0]:.2f} s = {rm:.2f} | {verdict(rm <= 2)} |",
