@@ -5,16 +5,18 @@
 #include "base/Handle.h"
 #include "transfer/Sha256.h"
 
-// One read at a time on a thread of its own, handed over under a slim lock (no kernel object per read).
+// Reads the current file chunk after chunk into a ring of slots, at most kHashSlots ahead of the
+// hashing, on a thread of its own; handed over under a slim lock (no kernel object per chunk).
 struct ReadAhead {
-    enum State { Idle, Asked, Done, Quit };
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
-    State state = Idle;
-    HANDLE file = nullptr;
-    uint8_t* into = nullptr;
-    DWORD want = 0;
-    DWORD got = 0;
+    HANDLE file = nullptr;  // null between files
+    uint8_t* slots[kHashSlots] = {};
+    DWORD got[kHashSlots] = {};
+    uint64_t filled = 0;    // chunks read from the current file
+    uint64_t consumed = 0;  // chunks hashed and given back
+    bool ended = false;     // a read brought nothing: no more reads of this file
+    bool quit = false;
     UniqueHandle thread;
 };
 
@@ -29,40 +31,59 @@ DWORD WINAPI ReadAheadMain(LPVOID param) {
     ReadAhead& r = *static_cast<ReadAhead*>(param);
     AcquireSRWLockExclusive(&r.lock);
     for (;;) {
-        while (r.state != ReadAhead::Asked && r.state != ReadAhead::Quit)
+        while (!r.quit && !(r.file && !r.ended && r.filled - r.consumed < kHashSlots))
             SleepConditionVariableSRW(&r.changed, &r.lock, INFINITE, 0);
-        if (r.state == ReadAhead::Quit) break;
+        if (r.quit) break;
+        const size_t slot = r.filled % kHashSlots;
         HANDLE file = r.file;
-        uint8_t* into = r.into;
-        const DWORD want = r.want;
+        uint8_t* into = r.slots[slot];
         ReleaseSRWLockExclusive(&r.lock);
-        const DWORD got = ReadSome(file, into, want);
+        const DWORD got = ReadSome(file, into, static_cast<DWORD>(kHashChunk));
         AcquireSRWLockExclusive(&r.lock);
-        r.got = got;
-        r.state = ReadAhead::Done;
+        r.got[slot] = got;
+        ++r.filled;
+        if (!got) r.ended = true;
         WakeAllConditionVariable(&r.changed);
     }
     ReleaseSRWLockExclusive(&r.lock);
     return 0;
 }
 
-void Ask(ReadAhead& r, HANDLE file, uint8_t* into, DWORD want) {
-    AcquireSRWLockExclusive(&r.lock);
-    r.file = file;
-    r.into = into;
-    r.want = want;
-    r.state = ReadAhead::Asked;
-    ReleaseSRWLockExclusive(&r.lock);
-    WakeAllConditionVariable(&r.changed);
+uint8_t* Buffer(FileHashScratch& s, int which) {
+    // Left uninitialised: only the pages a read fills are ever touched.
+    if (!s.buffers[which]) s.buffers[which].reset(new uint8_t[kHashChunk]);
+    return s.buffers[which].get();
 }
 
-DWORD Collect(ReadAhead& r) {
+// The rest of the file after a first chunk already in slot 0, through the ring.
+void HashTheRest(ReadAhead& r, FileHashScratch& s, HANDLE file, DWORD first, Sha256Stream& stream) {
     AcquireSRWLockExclusive(&r.lock);
-    while (r.state != ReadAhead::Done) SleepConditionVariableSRW(&r.changed, &r.lock, INFINITE, 0);
-    r.state = ReadAhead::Idle;
-    const DWORD got = r.got;
+    for (int i = 0; i < kHashSlots; ++i) r.slots[i] = Buffer(s, i);
+    r.file = file;
+    r.got[0] = first;
+    r.filled = 1;
+    r.consumed = 0;
+    r.ended = false;
     ReleaseSRWLockExclusive(&r.lock);
-    return got;
+    WakeAllConditionVariable(&r.changed);
+    for (;;) {
+        AcquireSRWLockExclusive(&r.lock);
+        while (r.filled == r.consumed) SleepConditionVariableSRW(&r.changed, &r.lock, INFINITE, 0);
+        const size_t slot = r.consumed % kHashSlots;
+        const DWORD got = r.got[slot];
+        if (!got) {
+            // The reader has stopped for good on this file: it may be closed.
+            r.file = nullptr;
+            ReleaseSRWLockExclusive(&r.lock);
+            return;
+        }
+        ReleaseSRWLockExclusive(&r.lock);
+        Sha256Add(stream, r.slots[slot], got);
+        AcquireSRWLockExclusive(&r.lock);
+        ++r.consumed;
+        ReleaseSRWLockExclusive(&r.lock);
+        WakeAllConditionVariable(&r.changed);
+    }
 }
 
 ReadAhead* StartReadAhead(FileHashScratch& s) {
@@ -79,18 +100,12 @@ ReadAhead* StartReadAhead(FileHashScratch& s) {
     return r;
 }
 
-uint8_t* Buffer(FileHashScratch& s, int which) {
-    // Left uninitialised: only the pages a read fills are ever touched.
-    if (!s.buffers[which]) s.buffers[which].reset(new uint8_t[kHashChunk]);
-    return s.buffers[which].get();
-}
-
 }  // namespace
 
 FileHashScratch::~FileHashScratch() {
     if (!readAhead) return;
     AcquireSRWLockExclusive(&readAhead->lock);
-    readAhead->state = ReadAhead::Quit;
+    readAhead->quit = true;
     ReleaseSRWLockExclusive(&readAhead->lock);
     WakeAllConditionVariable(&readAhead->changed);
     WaitForSingleObject(readAhead->thread.get(), INFINITE);
@@ -116,18 +131,15 @@ FileDigest DigestFile(FileHashScratch& scratch, const std::wstring& path, const 
     DWORD got = ReadSome(file.get(), current, first);
     if (got == first) {
         // Larger than it said, or larger than a chunk: read on until a read brings nothing.
-        uint8_t* next = Buffer(scratch, 1);
-        ReadAhead* reader = StartReadAhead(scratch);
-        while (got) {
-            if (reader) {
-                Ask(*reader, file.get(), next, static_cast<DWORD>(kHashChunk));
-                Sha256Add(stream, current, got);
-                got = Collect(*reader);
-            } else {
+        if (ReadAhead* reader = StartReadAhead(scratch)) {
+            HashTheRest(*reader, scratch, file.get(), got, stream);
+        } else {
+            uint8_t* next = Buffer(scratch, 1);
+            while (got) {
                 Sha256Add(stream, current, got);
                 got = ReadSome(file.get(), next, static_cast<DWORD>(kHashChunk));
+                std::swap(current, next);
             }
-            std::swap(current, next);
         }
     } else {
         Sha256Add(stream, current, got);

@@ -1,19 +1,20 @@
 #pragma once
 // Reading and hashing files one after another with buffers kept between them: a file smaller than a
-// chunk in one read of its known size, a larger one chunk by chunk with the next chunk read on a
-// helper thread while the current one is hashed.
+// chunk in one read of its known size, a larger one chunk by chunk, read ahead on a helper thread
+// while the chunks before are hashed.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-// Bytes per read of a large file; two such buffers per scratch.
-constexpr size_t kHashChunk = 512 * 1024;
+// Bytes per read of a large file, and how many chunks may be read ahead of the hashing.
+constexpr size_t kHashChunk = 256 * 1024;
+constexpr int kHashSlots = 4;
 
 struct ReadAhead;
 
 struct FileHashScratch {
-    std::unique_ptr<uint8_t[]> buffers[2];
+    std::unique_ptr<uint8_t[]> buffers[kHashSlots];
     ReadAhead* readAhead = nullptr;  // started on the first large file, stopped with the scratch
     bool readAheadFailed = false;    // could not be started: large files are read on the hashing thread
 
