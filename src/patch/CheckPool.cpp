@@ -68,9 +68,10 @@ void CheckFiles(std::vector<FileCheck>& checks, unsigned threads, unsigned repor
     // Working alone, the calling thread reports between files once the interval has passed.
     auto reportIfDue = [&] {
         const ULONGLONG now = GetTickCount64();
-        if (now - lastReport < reportEveryMs) return;
+        const size_t finished = pool.finished.load();
+        if (now - lastReport < reportEveryMs || finished == checks.size()) return;
         lastReport = now;
-        report(pool.finished.load(), pool.current.load(std::memory_order_relaxed));
+        report(finished, pool.current.load(std::memory_order_relaxed));
     };
 
     std::vector<UniqueHandle> workers;
@@ -91,9 +92,10 @@ void CheckFiles(std::vector<FileCheck>& checks, unsigned threads, unsigned repor
     AcquireSRWLockExclusive(&pool.lock);
     while (pool.finished.load() < checks.size()) {
         SleepConditionVariableSRW(&pool.allDone, &pool.lock, reportEveryMs ? reportEveryMs : 1, 0);
-        if (pool.finished.load() == checks.size()) break;
+        const size_t finished = pool.finished.load();
+        if (finished == checks.size()) break;
         ReleaseSRWLockExclusive(&pool.lock);
-        report(pool.finished.load(), pool.current.load(std::memory_order_relaxed));
+        report(finished, pool.current.load(std::memory_order_relaxed));
         AcquireSRWLockExclusive(&pool.lock);
     }
     ReleaseSRWLockExclusive(&pool.lock);
