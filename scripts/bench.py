@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Benchmarks of the patcher's two heavy jobs against their practical limits, side by side.
+"""The start-up check and the download against their practical limits, side by side.
 
-Run through scripts/bench.sh, which builds everything and starts the Wine prefix and nginx.
-Prints a table of medians and ratios and writes it to build/bench/results.md.
+Run through scripts/bench.sh, which builds everything and starts the Wine prefix, Xvfb with its window
+manager and nginx. Contenders take turns round by round (the first round only warms the caches), so a
+machine that gets busier half-way hurts every side alike, and each is shown by its fastest run.
+Prints the tables and writes them to build/bench/results.md.
 """
 import hashlib
 import json
@@ -18,23 +20,49 @@ BUILD = os.path.join(ROOT, "build")
 WORK = os.path.join(BUILD, "bench")
 WINE_RUN = os.path.join(ROOT, "cmake", "wine-run.sh")
 EXE = os.path.join(BUILD, "QirellPatcher.exe")
-RUNS = int(os.environ.get("BENCH_RUNS", "3"))
-LARGE_MIB = int(os.environ.get("BENCH_LARGE_MIB", "1900"))
-SMALL_FILES = int(os.environ.get("BENCH_SMALL_FILES", "3000"))
+BENCH_START = os.path.join(BUILD, "tools", "bench-start", "bench-start.exe")
+RUNS = int(os.environ.get("BENCH_RUNS", "5"))
+CHECK_MIB = int(os.environ.get("BENCH_CHECK_MIB", "1024"))
 MANY_FILES = int(os.environ.get("BENCH_MANY_FILES", "20000"))
-DOWNLOAD_MIB = int(os.environ.get("BENCH_DOWNLOAD_MIB", "1024"))
+DOWNLOAD_MIB = int(os.environ.get("BENCH_DOWNLOAD_MIB", "256"))
+# Optional: another build's QirellPatcher.exe, run beside this one on the same folders.
+BEFORE_EXE = os.environ.get("BENCH_BEFORE_EXE", "")
 WWW = os.environ["QIRELL_TEST_WWW"]
 PORT = os.environ["QIRELL_TEST_HTTP_PORT"]
 
 
+def wineserver_pid():
+    """The wineserver of this run's prefix: every Win32 open and close is a request to it."""
+    want = ("WINEPREFIX=" + os.environ.get("WINEPREFIX", "")).encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if open(f"/proc/{pid}/comm").read().strip() in ("wineserver", "wineserver64") and \
+                    want in open(f"/proc/{pid}/environ", "rb").read().split(b"\0"):
+                return pid
+        except OSError:
+            pass
+    return None
+
+
+WINESERVER = wineserver_pid()
+
+
+def wineserver_cpu():
+    try:
+        fields = open(f"/proc/{WINESERVER}/stat").read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, TypeError, IndexError, ValueError):
+        return 0.0
+
+
 def run(cmd, cwd=None):
-    """Runs cmd, returns (seconds, peak resident KiB of the child, exit code)."""
+    """Runs cmd; returns (wall seconds, CPU seconds of the child and of the wineserver meanwhile, exit code)."""
+    server = wineserver_cpu()
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    return elapsed, usage.ru_maxrss, proc.returncode
+    return elapsed, usage.ru_utime + usage.ru_stime + wineserver_cpu() - server, os.waitstatus_to_exitcode(status)
 
 
 def write_random(path, size):
@@ -47,179 +75,235 @@ def write_random(path, size):
             left -= n
 
 
-def make_tree(name, files):
-    """files: list of (relative path, size). Made once, reused by later runs."""
-    base = os.path.join(WORK, name)
-    stamp = os.path.join(base, ".made")
-    if not os.path.exists(stamp):
-        shutil.rmtree(base, ignore_errors=True)
-        for rel, size in files:
-            write_random(os.path.join(base, "game", rel), size)
-        open(stamp, "w").close()
-    return base
-
-
-def publish(name, base, files):
-    """Serves the tree's files from nginx (links, not copies) and writes its manifest."""
-    site = os.path.join(WWW, "bench-" + name)
-    shutil.rmtree(site, ignore_errors=True)
-    entries = []
-    for rel, _ in files:
-        src = os.path.join(base, "game", rel)
-        dst = os.path.join(site, "files", rel)
-        os.makedirs(os.path.dirname(dst), exist_ok=True)
-        os.symlink(src, dst)
-        digest = digest_cache(src)
-        entries.append({"path": rel, "size": os.path.getsize(src), "sha256": digest})
-    with open(os.path.join(site, "manifest.json"), "w") as f:
-        json.dump({"version": "bench", "files": entries}, f)
-    return f"http://localhost:{PORT}/bench-{name}/manifest.json"
-
-
-def digest_cache(path):
-    cache = path + ".sha256"
-    if os.path.exists(cache) and os.path.getmtime(cache) >= os.path.getmtime(path):
-        return open(cache).read().strip()
+def sha256_of(path):
     h = hashlib.sha256()
     with open(path, "rb") as f:
         for chunk in iter(lambda: f.read(1 << 20), b""):
             h.update(chunk)
-    with open(cache, "w") as f:
-        f.write(h.hexdigest())
     return h.hexdigest()
 
 
-def game_folder(base):
-    game = os.path.join(base, "game")
-    shutil.copy(EXE, os.path.join(game, "QirellPatcher.exe"))
-    open(os.path.join(game, "data.qpa"), "a").close()
-    return game
+class Tree:
+    """A game folder with its files, served by nginx (links, not copies) with a manifest. Made once."""
+
+    def __init__(self, name, files):
+        self.name, self.files = name, files
+        self.base = os.path.join(WORK, name)
+        self.game = os.path.join(self.base, "game")
+        # The digests, written last, mark a finished tree of these very files.
+        made = os.path.join(self.base, "digests.json")
+        digests = json.load(open(made)) if os.path.exists(made) else {}
+        if sorted(digests) != sorted(rel for rel, _ in files) or any(
+                os.path.getsize(os.path.join(self.game, rel)) != size for rel, size in files):
+            shutil.rmtree(self.base, ignore_errors=True)
+            for rel, size in files:
+                write_random(os.path.join(self.game, rel), size)
+            digests = {rel: sha256_of(os.path.join(self.game, rel)) for rel, _ in files}
+            with open(made, "w") as f:
+                json.dump(digests, f)
+        site = os.path.join(WWW, "bench-" + name)
+        shutil.rmtree(site, ignore_errors=True)
+        entries = []
+        for rel, size in files:
+            src = os.path.join(self.game, rel)
+            dst = os.path.join(site, "files", rel)
+            os.makedirs(os.path.dirname(dst), exist_ok=True)
+            os.symlink(src, dst)
+            entries.append({"path": rel, "size": size, "sha256": digests[rel]})
+        with open(os.path.join(site, "manifest.json"), "w") as f:
+            json.dump({"version": "bench", "files": entries}, f)
+        # The same list with every path leaving the folder: fetched and read, no file checked.
+        with open(os.path.join(site, "refused.json"), "w") as f:
+            json.dump({"version": "bench", "files": [dict(e, path="../" + e["path"]) for e in entries]}, f)
+        self.url = f"http://localhost:{PORT}/bench-{name}/manifest.json"
+        self.refused_url = f"http://localhost:{PORT}/bench-{name}/refused.json"
+        shutil.copy(EXE, os.path.join(self.game, "QirellPatcher.exe"))
+        if BEFORE_EXE:
+            shutil.copy(BEFORE_EXE, os.path.join(self.game, "Before.exe"))
+        open(os.path.join(self.game, "data.qpa"), "a").close()
+        self.paths = [rel for rel, _ in files]
+        self.mb = sum(size for _, size in files) / 1e6
+
+    def patcher(self, wrapper=(), url=None, exe="QirellPatcher.exe"):
+        return [WINE_RUN, *wrapper, os.path.join(self.game, exe), "--auto-close", "--url", url or self.url]
 
 
-def patcher(game, url):
-    return [WINE_RUN, os.path.join(game, "QirellPatcher.exe"), "--auto-close", "--url", url]
+def rounds(contenders):
+    """contenders: {label: (cmd, cwd)}; every round runs each once. Returns {label: (fastest s, its CPU s)}:
+    on a shared machine the fastest run is the one least disturbed by other work."""
+    samples = {label: [] for label in contenders}
+    for r in range(RUNS + 1):
+        for label, (cmd, cwd) in contenders.items():
+            secs, cpu, rc = run(cmd, cwd)
+            if rc != 0:
+                print(f"  {label}: exit code {rc}", file=sys.stderr)
+            if r:
+                samples[label].append((secs, cpu))
+    return {label: min(v) for label, v in samples.items()}
 
 
-def measure(label, cmd_factory, prepare=None):
-    samples = []
-    for i in range(RUNS + 1):
-        if prepare:
-            prepare()
-        secs, rss, rc = run(cmd_factory())
-        if rc != 0:
-            print(f"  {label}: exit code {rc}", file=sys.stderr)
-        if i > 0:  # the first run only warms the caches
-            samples.append((secs, rss))
-    return statistics.median(s for s, _ in samples), max(r for _, r in samples)
+def peak_kib(tree):
+    """The patcher's peak working set over a whole run, as the program itself reports it."""
+    out = subprocess.run(tree.patcher([BENCH_START, "--peak"]), capture_output=True, text=True, timeout=900)
+    try:
+        kib, code = out.stdout.split()[-2:]
+        return int(kib) if code == "0" else None
+    except ValueError:
+        return None
 
 
-def main():
-    os.makedirs(WORK, exist_ok=True)
-    rows = []
+def check_benchmarks(lines):
+    eighth = (CHECK_MIB << 20) // 8
+    tiny = Tree("tiny", [("tiny.bin", 1024)])
+    eight = Tree("eight", [(f"data/part{i}.qpa", eighth) for i in range(8)])
+    one = Tree("one", [("data/whole.qpa", CHECK_MIB << 20)])
+    mid = Tree("mid", [("data/mid.qpa", 100 << 20)])
+    many = Tree("many", [(f"m/{i // 500:03d}/s{i:05d}.dat", 1024 + (i * 7919) % 7169) for i in range(MANY_FILES)])
 
-    # Local check: one large archive and a few thousand small files, all up to date.
-    files = [("data/large.qpa", LARGE_MIB << 20)] + [
-        (f"data/small/{i // 100:03d}/f{i:05d}.bin", 4096 + (i * 7919) % 60000) for i in range(SMALL_FILES)
-    ]
-    base = make_tree("local", files)
-    url = publish("local", base, files)
-    game = game_folder(base)
-    total = sum(os.path.getsize(os.path.join(game, rel)) for rel, _ in files)
-    paths = [os.path.join(game, rel) for rel, _ in files]
-    t_prog, rss_local = measure("patcher local check", lambda: patcher(game, url))
-    t_ssl, _ = measure("openssl", lambda: ["openssl", "dgst", "-sha256"] + paths)
-    t_sum, _ = measure("sha256sum", lambda: ["sha256sum"] + paths)
-    mb = total / 1e6
-    rows.append(("local check, %.0f MB, %d files" % (mb, len(files)), [
-        ("patcher", t_prog, mb / t_prog), ("openssl dgst -sha256", t_ssl, mb / t_ssl),
-        ("sha256sum", t_sum, mb / t_sum)], t_ssl / t_prog))
+    contenders = {
+        "bare": (tiny.patcher(), None),
+        "eight": (eight.patcher(), None),
+        "eight openssl": (["openssl", "dgst", "-sha256"] + eight.paths, eight.game),
+        # What two cores give at this moment: two openssl processes, four files each.
+        "eight 2 openssl": (["sh", "-c", " & ".join(
+            f"openssl dgst -sha256 {' '.join(eight.paths[h:h + 4])} >/dev/null" for h in (0, 4)) + "; wait"],
+            eight.game),
+        "one": (one.patcher(), None),
+        "one openssl": (["openssl", "dgst", "-sha256"] + one.paths, one.game),
+        "many": (many.patcher(), None),
+        "many sha256sum": (["sha256sum"] + many.paths, many.game),
+        "many refused": (many.patcher(url=many.refused_url), None),
+    }
+    if BEFORE_EXE:
+        for name, tree in (("bare", tiny), ("eight", eight), ("one", one), ("many", many)):
+            contenders[name + " before"] = (tree.patcher(exe="Before.exe"), None)
+    t = rounds(contenders)
+    bare = t["bare"][0]
 
-    # Download: one large file from nginx into an empty folder.
-    dl_files = [("big.bin", DOWNLOAD_MIB << 20)]
-    dl_base = make_tree("download", dl_files)
-    dl_url = publish("download", dl_base, dl_files)
-    dl_game = os.path.join(dl_base, "target")
-    os.makedirs(dl_game, exist_ok=True)
-    shutil.copy(EXE, os.path.join(dl_game, "QirellPatcher.exe"))
-    open(os.path.join(dl_game, "data.qpa"), "a").close()
+    def net(label):
+        return t[label][0] - bare
+
+    lines += ["| local check | contender | fastest s | CPU s (with wineserver) | MB/s (net of the bare start) |",
+              "|---|---|---|---|---|"]
+    for title, tree, mine, theirs, name in (
+            (f"{eight.mb:.0f} MB in 8 files", eight, "eight", "eight openssl", "openssl dgst -sha256"),
+            (f"{one.mb:.0f} MB in 1 file", one, "one", "one openssl", "openssl dgst -sha256"),
+            (f"{MANY_FILES} files of 1-8 KiB, {many.mb:.0f} MB", many, "many", "many sha256sum", "sha256sum")):
+        lines.append(f"| {title} | patcher | {t[mine][0]:.2f} | {t[mine][1]:.2f} | {tree.mb / net(mine):.0f} |")
+        if BEFORE_EXE:
+            before = t[mine + " before"][0] - t["bare before"][0]
+            lines.append(f"| {title} | earlier build | {t[mine + ' before'][0]:.2f} | {t[mine + ' before'][1]:.2f} "
+                         f"| {tree.mb / before:.0f} |")
+        lines.append(f"| {title} | {name} | {t[theirs][0]:.2f} | {t[theirs][1]:.2f} | {tree.mb / t[theirs][0]:.0f} |")
+    lines.append(f"| {eight.mb:.0f} MB in 8 files | 2 × openssl dgst -sha256 at once, 4 files each | "
+                 f"{t['eight 2 openssl'][0]:.2f} | {t['eight 2 openssl'][1]:.2f} | {eight.mb / t['eight 2 openssl'][0]:.0f} |")
+    lines.append(f"| {MANY_FILES} entries, every path refused: fetch and read the list only | patcher | "
+                 f"{t['many refused'][0]:.2f} | {t['many refused'][1]:.2f} | |")
+    lines.append(f"| 1 KiB in 1 file (bare start) | patcher | {bare:.2f} | {t['bare'][1]:.2f} | |")
+    if BEFORE_EXE:
+        lines.append(f"| 1 KiB in 1 file (bare start) | earlier build | {t['bare before'][0]:.2f} | "
+                     f"{t['bare before'][1]:.2f} | |")
+    lines.append("")
+
+    peaks = {name: peak_kib(tree) for name, tree in
+             (("idle", tiny), ("100 MiB", mid), (f"{CHECK_MIB} MiB in 1 file", one),
+              (f"{CHECK_MIB} MiB in 8 files", eight), (f"{MANY_FILES} files", many))}
+    idle = peaks["idle"]
+    shown = "; ".join(f"{k} {v / 1024:.1f} MiB" if v else f"{k} ?" for k, v in peaks.items())
+    growth = max((v for v in peaks.values() if v), default=0) - (idle or 0)
+    flat = (peaks[f"{CHECK_MIB} MiB in 1 file"] or 0) - (peaks["100 MiB"] or 0)
+
+    def verdict(ok):
+        return "met" if ok else "missed"
+
+    r8 = t["eight openssl"][0] / net("eight")
+    r1 = t["one openssl"][0] / net("one")
+    rm = net("many") / t["many sha256sum"][0]
+    lines += ["| goal | measured | |", "|---|---|---|",
+              f"| 8 files: patcher (net) throughput / openssl ≥ 1.5 | {r8:.2f} (two openssl processes at once: "
+              f"{t['eight openssl'][0] / t['eight 2 openssl'][0]:.2f}) | {verdict(r8 >= 1.5)} |",
+              f"| 1 file: patcher (net) throughput / openssl ≥ 0.9 | {r1:.2f} | {verdict(r1 >= 0.9)} |",
+              f"| {MANY_FILES} files: patcher (net) time / sha256sum ≤ 2 | {net('many'):.2f} s / "
+              f"{t['many sha256sum'][0]:.2f} s = {rm:.2f} | {verdict(rm <= 2)} |",
+              f"| bare start < 0.3 s | {bare:.3f} s | {verdict(bare < 0.3)} |",
+              f"| peak working set < idle + 16 MiB, flat from 100 MiB to {CHECK_MIB} MiB | {shown}: "
+              f"at most {growth / 1024:.1f} MiB above idle, {flat / 1024:+.1f} MiB from 100 MiB to {CHECK_MIB} MiB "
+              f"| {verdict(idle is not None and growth < 16 * 1024 and abs(flat) < 1024)} |"]
+
+
+def download_benchmark(lines):
+    tree = Tree("download", [("big.bin", DOWNLOAD_MIB << 20)])
+    target = os.path.join(tree.base, "target")
+    os.makedirs(target, exist_ok=True)
+    shutil.copy(EXE, os.path.join(target, "QirellPatcher.exe"))
+    open(os.path.join(target, "data.qpa"), "a").close()
     file_url = f"http://localhost:{PORT}/bench-download/files/big.bin"
-
-    def clear_download():
-        for n in ("big.bin", "big.bin.patch.tmp"):
-            p = os.path.join(dl_game, n)
-            if os.path.exists(p):
-                os.remove(p)
-
     bench_winhttp = os.path.join(BUILD, "tools", "bench-winhttp", "bench-winhttp.exe")
-    t_dl, rss_dl = measure("patcher download", lambda: patcher(dl_game, dl_url), clear_download)
-    t_bare, _ = measure("bare WinHTTP", lambda: [WINE_RUN, bench_winhttp, file_url])
-    t_curl, _ = measure("curl", lambda: ["curl", "-s", "-o", "/dev/null", file_url])
-    dmb = (DOWNLOAD_MIB << 20) / 1e6
-    rows.append(("download, %.0f MB" % dmb, [
-        ("patcher", t_dl, dmb / t_dl), ("bare WinHTTP loop", t_bare, dmb / t_bare),
-        ("curl", t_curl, dmb / t_curl)], t_bare / t_dl))
+    patcher = [WINE_RUN, os.path.join(target, "QirellPatcher.exe"), "--auto-close", "--url", tree.url]
+    # The patcher's turn starts from an empty folder every round.
+    clear = ["sh", "-c", f"rm -f '{target}/big.bin' '{target}/big.bin.patch.tmp' && exec \"$0\" \"$@\"", *patcher]
+    t = rounds({"patcher": (clear, None), "bare WinHTTP loop": ([WINE_RUN, bench_winhttp, file_url], None),
+                "curl": (["curl", "-s", "-o", "/dev/null", file_url], None)})
+    lines += ["", "| download | contender | fastest s | CPU s (with wineserver) | MB/s |",
+              "|---|---|---|---|---|"]
+    for name, (secs, cpu) in t.items():
+        lines.append(f"| {tree.mb:.0f} MB | {name} | {secs:.2f} | {cpu:.2f} | {tree.mb / secs:.0f} |")
 
-    # Memory: idle (one tiny file) against 100 MiB and the large runs above.
-    tiny = [("tiny.bin", 1024)]
-    tiny_base = make_tree("tiny", tiny)
-    tiny_url = publish("tiny", tiny_base, tiny)
-    tiny_game = game_folder(tiny_base)
-    t_tiny, rss_idle = measure("patcher idle", lambda: patcher(tiny_game, tiny_url))
-    mid = [("mid.bin", 100 << 20)]
-    mid_base = make_tree("mid", mid)
-    mid_url = publish("mid", mid_base, mid)
-    mid_game = game_folder(mid_base)
-    _, rss_mid = measure("patcher 100 MiB check", lambda: patcher(mid_game, mid_url))
 
-    # Many files: 20,000 small files, all up to date.
-    many = [(f"m/{i // 500:03d}/s{i:05d}.dat", 512 + i % 1500) for i in range(MANY_FILES)]
-    many_base = make_tree("many", many)
-    many_url = publish("many", many_base, many)
-    many_game = game_folder(many_base)
-    many_paths = [os.path.join(many_game, rel) for rel, _ in many]
-    t_many, _ = measure("patcher many files", lambda: patcher(many_game, many_url))
-    t_many_sum, _ = measure("sha256sum many", lambda: ["sha256sum"] + many_paths)
-
-    # Start: process start to the first painted window.
-    bench_start = os.path.join(BUILD, "tools", "bench-start", "bench-start.exe")
+def first_window(lines):
+    tiny_exe = os.path.join(WORK, "tiny", "game", "QirellPatcher.exe")
     starts = []
     for _ in range(RUNS):
-        out = subprocess.run([WINE_RUN, bench_start, os.path.join(tiny_game, "QirellPatcher.exe"), "--url",
-                              "http://localhost:1/patch/manifest.json", "--auto-close"],
-                             capture_output=True, text=True, timeout=120)
+        out = subprocess.run([WINE_RUN, BENCH_START, tiny_exe, "--url", "http://localhost:1/patch/manifest.json",
+                              "--auto-close"], capture_output=True, text=True, timeout=120)
         try:
             starts.append(float(out.stdout.strip().splitlines()[-1]))
         except (ValueError, IndexError):
             pass
+    if starts:
+        lines += ["", f"Process start to the first painted window: {statistics.median(starts):.0f} ms "
+                      f"(median of {len(starts)})."]
 
-    # Self-update gap: the swap that leaves the folder briefly without the executable.
+
+def self_update_gap(lines):
+    """The swap that leaves the folder briefly without the executable, timed over 2,000 swaps."""
     bench_swap = os.path.join(BUILD, "tools", "bench-swap", "bench-swap.exe")
     out = subprocess.run([WINE_RUN, bench_swap, "2000"], capture_output=True, text=True, timeout=300)
     try:
-        swap_gap = [float(v) for v in out.stdout.strip().splitlines()[-1].split()]
+        median, p99, worst = [float(v) for v in out.stdout.strip().splitlines()[-1].split()]
     except (ValueError, IndexError):
-        swap_gap = []
+        lines += ["", "Self-update gap: bench-swap gave no figures."]
+        return
+    lines += ["", f"Self-update gap (no executable under its name), 2,000 swaps: median {median:.0f} µs, "
+                  f"99th percentile {p99:.0f} µs, max {worst:.0f} µs."]
 
-    lines = ["| benchmark | contender | median s | MB/s |", "|---|---|---|---|"]
-    for title, contenders, _ in rows:
-        for name, secs, rate in contenders:
-            lines.append(f"| {title} | {name} | {secs:.2f} | {rate:.0f} |")
-    lines.append("")
-    lines.append("| target | measured |")
-    lines.append("|---|---|")
-    lines.append(f"| local check throughput / openssl (≥ 0.9) | {rows[0][2]:.2f} |")
-    lines.append(f"| download throughput / bare WinHTTP (≥ 0.9) | {rows[1][2]:.2f} |")
-    lines.append(f"| peak memory: idle {rss_idle / 1024:.1f} MiB; 100 MiB check {rss_mid / 1024:.1f} MiB; "
-                 f"{mb:.0f} MB check {rss_local / 1024:.1f} MiB; {dmb:.0f} MB download {rss_dl / 1024:.1f} MiB "
-                 f"(< idle + 16 MiB, flat) | max growth {(max(rss_mid, rss_local, rss_dl) - rss_idle) / 1024:.1f} MiB |")
-    net_many = t_many - t_tiny
-    lines.append(f"| {MANY_FILES} files: (patcher − one-file run) / sha256sum (≤ 2) | "
-                 f"{net_many:.2f} s / {t_many_sum:.2f} s = {net_many / t_many_sum:.2f} |")
-    if starts:
-        lines.append(f"| start to first painted window | {statistics.median(starts):.0f} ms (median of {len(starts)}) |")
-    if len(swap_gap) == 3:
-        lines.append(f"| self-update gap (no executable in the folder), 2000 swaps | median {swap_gap[0]:.0f} µs, "
-                     f"99th percentile {swap_gap[1]:.0f} µs, max {swap_gap[2]:.0f} µs |")
+
+def window_manager_running():
+    """Without one, Wine waits about 2 s at every window teardown and every run above includes it."""
+    try:
+        out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], capture_output=True, text=True,
+                             timeout=10)
+        return "window id" in out.stdout
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo") if l.startswith("model name")), "?")
+    sha = " sha_ni" in open("/proc/cpuinfo").read()
+    load_before = os.getloadavg()[0]
+    lines = []
+    if not window_manager_running():
+        lines += ["**No window manager on the display: every run below includes Wine's 2 s teardown wait.**", ""]
+    check_benchmarks(lines)
+    download_benchmark(lines)
+    first_window(lines)
+    self_update_gap(lines)
+    lines += ["", f"{os.cpu_count()} cores ({cpu}, SHA extensions {'present' if sha else 'absent'}); "
+                  f"load average {load_before:.1f} before, {os.getloadavg()[0]:.1f} after; "
+                  f"BENCH_RUNS={RUNS} BENCH_CHECK_MIB={CHECK_MIB} BENCH_MANY_FILES={MANY_FILES} "
+                  f"BENCH_DOWNLOAD_MIB={DOWNLOAD_MIB}" + (f" BENCH_BEFORE_EXE={BEFORE_EXE}." if BEFORE_EXE else ".")]
     table = "\n".join(lines)
     print(table)
     with open(os.path.join(WORK, "results.md"), "w") as f:

@@ -1,25 +1,31 @@
 #include "base/StatusBoard.h"
+#include "patch/CheckPool.h"
 #include "patch/PathRule.h"
 #include "patch/RunState.h"
 #include "text/Text.h"
-#include "transfer/Sha256.h"
 
 void CheckLocalFiles(RunState& run) {
     run.toDownload.clear();
     run.bytesTotal = 0;
     const std::vector<ManifestFile>& files = run.manifest.files;
-    const uint64_t n = files.size();
-    for (uint64_t i = 0; i < n; ++i) {
-        const ManifestFile& entry = files[i];
+    std::vector<FileCheck> checks;
+    std::vector<const ManifestFile*> entries;
+    checks.reserve(files.size());
+    entries.reserve(files.size());
+    for (const ManifestFile& entry : files) {
         if (!IsSafeRelativePath(entry.path)) continue;
-        const std::wstring localPath = ToLocalPath(entry.path);
-        UpdateStatus(L"กำลังตรวจสอบไฟล์ตัวเกม...", L"ตรวจสอบ " + localPath,
-                     static_cast<int>(30 + (i * 120) / n));
-        uint64_t fileSize = 0;
-        std::string hexDigest;
-        const bool hashed = HashFileSha256(localPath, fileSize, hexDigest);
-        if (hashed && fileSize == entry.size && hexDigest == entry.sha256) continue;
-        run.toDownload.push_back(entry);
-        run.bytesTotal += entry.size;
+        checks.push_back({ToLocalPath(entry.path), entry.size, &entry.sha256});
+        entries.push_back(&entry);
+    }
+    // Coalesced like the download's progress: a window repaint per file would cost more than the file.
+    const size_t n = checks.size();
+    CheckFiles(checks, CheckThreadCount(), 40, [&](size_t finished, size_t current) {
+        UpdateStatus(L"กำลังตรวจสอบไฟล์ตัวเกม...", L"ตรวจสอบ " + checks[current].localPath,
+                     static_cast<int>(30 + (finished * 120) / n));
+    });
+    for (size_t c = 0; c < n; ++c) {
+        if (checks[c].upToDate) continue;
+        run.toDownload.push_back(*entries[c]);
+        run.bytesTotal += entries[c]->size;
     }
 }

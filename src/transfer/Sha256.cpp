@@ -1,11 +1,10 @@
 #include "transfer/Sha256.h"
 
 #include <atomic>
-#include <vector>
+
+#include "transfer/FileHash.h"
 
 namespace {
-constexpr DWORD kReadBuffer = 65536;
-
 // -1 until first use, then a DigestBackend value.
 std::atomic<int> g_backend{-1};
 }  // namespace
@@ -71,21 +70,9 @@ bool Sha256Finish(Sha256Stream& s, uint8_t digest[32]) {
 }
 
 bool HashFileSha256(const std::wstring& filePath, uint64_t& fileSize, std::string& hexDigest) {
-    UniqueFile file(CreateFileW(filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size)) return false;
-    fileSize = static_cast<uint64_t>(size.QuadPart);
-    Sha256Stream stream;
-    if (!Sha256Begin(stream)) return false;
-    // The bytes of the file up to its end or the first failed read.
-    std::vector<uint8_t> buffer(kReadBuffer);
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer.data(), kReadBuffer, &read, nullptr) && read != 0)
-        Sha256Add(stream, buffer.data(), read);
+    FileHashScratch scratch;
     uint8_t digest[32];
-    if (!Sha256Finish(stream, digest)) return false;
+    if (DigestFile(scratch, filePath, nullptr, fileSize, digest) != FileDigest::Digested) return false;
     hexDigest = HexLower(digest, sizeof digest);
     return true;
 }

@@ -15,16 +15,22 @@ QIRELL_SERVERS=0
 
 QIRELL_SMALLDISK=""
 
-# qirell_start_wm LOG: openbox on $DISPLAY, waited for until it owns the screen (bounded); prints its pid.
+# qirell_start_wm LOG: openbox on $DISPLAY, waited for until it owns the screen; prints its pid.
+# A display that has just appeared may still refuse clients, so a failed start is tried again.
 qirell_start_wm() {
-  openbox --sm-disable >"$1" 2>&1 &
-  local pid=$! _
-  for _ in $(seq 1 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    kill -0 "$pid" 2>/dev/null || { echo "openbox did not start (see $1)" >&2; break; }
-    sleep 0.05
+  local pid="" attempt _
+  for attempt in 1 2 3; do
+    openbox --sm-disable >"$1" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 100); do
+      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && { echo "$pid"; return 0; }
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+    sleep 0.2
   done
-  echo "$pid"
+  echo "openbox did not start (see $1): windowed runs will be about 2 s slower each" >&2
 }
 
 qirell_env_down() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "transfer/FileHash.h"
 #include "transfer/Sha256.h"
 #include "transfer/Sha256Core.h"
 #include "transfer/SizeText.h"
@@ -95,6 +96,38 @@ TEST(HashFile, ContentsAndFailures) {
         EXPECT_FALSE(HashFileSha256(dir + L"\\missing", size, hex));
         EXPECT_EQ(size, 99u);
         EXPECT_EQ(hex, "before");
+    });
+}
+
+// Either side of the one-read limit and of the read-ahead's chunk boundaries, on one reused scratch.
+TEST(HashFile, SizesAroundTheReadChunk) {
+    const std::wstring dir = qt::FreshDir(L"transfer-hash-chunks");
+    const size_t c = kHashChunk;
+    OnEveryEngine([&] {
+        FileHashScratch scratch;
+        for (const size_t n : {size_t(0), size_t(1), c - 1, c, c + 1, 2 * c, 2 * c + 1, 5 * c + 3}) {
+            std::string body(n, '\0');
+            for (size_t i = 0; i < n; ++i) body[i] = static_cast<char>(i * 7 + (i >> 9));
+            const std::wstring path = dir + L"\\f" + std::to_wstring(n);
+            ASSERT_TRUE(qt::WriteBytes(path, body));
+            uint64_t size = 0;
+            std::string hex;
+            EXPECT_TRUE(HashFileSha256(path, size, hex)) << n;
+            EXPECT_EQ(size, n);
+            EXPECT_EQ(hex, qt::Sha256Hex(body)) << n;
+            uint8_t digest[32];
+            const uint64_t other = n + 1;
+            size = 0;
+            EXPECT_EQ(DigestFile(scratch, path, &other, size, digest), FileDigest::SizeDiffers);
+            EXPECT_EQ(size, n);
+            const uint64_t want = n;
+            ASSERT_EQ(DigestFile(scratch, path, &want, size, digest), FileDigest::Digested);
+            EXPECT_EQ(HexLower(digest, 32), qt::Sha256Hex(body)) << n;
+        }
+        uint64_t size = 7;
+        uint8_t digest[32];
+        EXPECT_EQ(DigestFile(scratch, dir + L"\\missing", nullptr, size, digest), FileDigest::Unreadable);
+        EXPECT_EQ(size, 7u);
     });
 }
 

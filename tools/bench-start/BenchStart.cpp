@@ -1,6 +1,9 @@
 // bench-start EXE [ARGS...]: starts EXE, waits (at most 30 s) until its window shows the painted header
 // band, prints the milliseconds it took, then ends the process it started.
+// bench-start --peak EXE [ARGS...]: lets EXE run to its end (at most 10 minutes) and prints its peak
+// working set in KiB, sampled every few milliseconds while it runs, and its exit code.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -35,7 +38,27 @@ bool HeaderPainted(HWND hwnd) {
 
 }  // namespace
 
+int PeakWorkingSet(const PROCESS_INFORMATION& pi) {
+    SIZE_T peak = 0;
+    DWORD waited = WAIT_TIMEOUT;
+    for (int i = 0; i < 600000 / 5 && waited == WAIT_TIMEOUT; ++i) {
+        PROCESS_MEMORY_COUNTERS m = {};
+        m.cb = sizeof m;
+        // Read before the wait: once the process has ended there is nothing left to ask.
+        if (GetProcessMemoryInfo(pi.hProcess, &m, sizeof m) && m.PeakWorkingSetSize > peak) peak = m.PeakWorkingSetSize;
+        waited = WaitForSingleObject(pi.hProcess, 5);
+    }
+    if (waited == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    printf("%llu %lu\n", static_cast<unsigned long long>(peak / 1024), code);
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    const bool peak = argc > 1 && std::wstring(argv[1]) == L"--peak";
+    if (peak) ++argv, --argc;
     if (argc < 2) return 2;
     std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
     for (int i = 2; i < argc; ++i) cmd += L" " + std::wstring(argv[i]);
@@ -49,6 +72,7 @@ int wmain(int argc, wchar_t** argv) {
     QueryPerformanceCounter(&t0);
     if (!CreateProcessW(argv[1], cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) return 3;
     CloseHandle(pi.hThread);
+    if (peak) return PeakWorkingSet(pi);
     int rc = 1;
     for (int i = 0; i < 30000; ++i) {
         Search s = {pi.dwProcessId, nullptr};

@@ -1,0 +1,103 @@
+#include "patch/CheckPool.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "base/Handle.h"
+#include "transfer/FileHash.h"
+#include "transfer/Sha256.h"
+
+namespace {
+
+struct Pool {
+    std::vector<FileCheck>* checks = nullptr;
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> finished{0};
+    std::atomic<size_t> current{0};
+    SRWLOCK lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE allDone = CONDITION_VARIABLE_INIT;
+};
+
+bool IsUpToDate(FileHashScratch& scratch, const FileCheck& check) {
+    uint64_t size = 0;
+    uint8_t digest[32];
+    if (DigestFile(scratch, check.localPath, &check.size, size, digest) != FileDigest::Digested) return false;
+    return check.sha256 && HexLower(digest, sizeof digest) == *check.sha256;
+}
+
+// Takes files in list order until none are left; between runs after each one.
+template <typename Between>
+void Work(Pool& pool, Between between) {
+    FileHashScratch scratch;
+    std::vector<FileCheck>& checks = *pool.checks;
+    for (;;) {
+        const size_t i = pool.next.fetch_add(1);
+        if (i >= checks.size()) break;
+        pool.current.store(i, std::memory_order_relaxed);
+        checks[i].upToDate = IsUpToDate(scratch, checks[i]);
+        if (pool.finished.fetch_add(1) + 1 == checks.size()) {
+            AcquireSRWLockExclusive(&pool.lock);
+            ReleaseSRWLockExclusive(&pool.lock);
+            WakeAllConditionVariable(&pool.allDone);
+        }
+        between();
+    }
+}
+
+DWORD WINAPI WorkerMain(LPVOID param) {
+    Work(*static_cast<Pool*>(param), [] {});
+    return 0;
+}
+
+}  // namespace
+
+unsigned CheckThreadCount() {
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    const unsigned n = info.dwNumberOfProcessors;
+    return n < 1 ? 1 : n > 8 ? 8 : n;
+}
+
+void CheckFiles(std::vector<FileCheck>& checks, unsigned threads, unsigned reportEveryMs, const CheckReport& report) {
+    if (checks.empty()) return;
+    Pool pool;
+    pool.checks = &checks;
+    report(0, 0);
+    ULONGLONG lastReport = GetTickCount64();
+    // Working alone, the calling thread reports between files once the interval has passed.
+    auto reportIfDue = [&] {
+        const ULONGLONG now = GetTickCount64();
+        const size_t finished = pool.finished.load();
+        if (now - lastReport < reportEveryMs || finished == checks.size()) return;
+        lastReport = now;
+        report(finished, pool.current.load(std::memory_order_relaxed));
+    };
+
+    std::vector<UniqueHandle> workers;
+    const size_t wanted = threads < checks.size() ? threads : checks.size();
+    if (wanted > 1) {
+        workers.reserve(wanted);
+        for (size_t t = 0; t < wanted; ++t) {
+            UniqueHandle h(CreateThread(nullptr, 256 * 1024, WorkerMain, &pool, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+            if (!h) break;
+            workers.push_back(std::move(h));
+        }
+    }
+    if (workers.empty()) {
+        Work(pool, reportIfDue);
+        return;
+    }
+    // The wait is the throttle: a report each time it runs out with files still left.
+    AcquireSRWLockExclusive(&pool.lock);
+    while (pool.finished.load() < checks.size()) {
+        SleepConditionVariableSRW(&pool.allDone, &pool.lock, reportEveryMs ? reportEveryMs : 1, 0);
+        const size_t finished = pool.finished.load();
+        if (finished == checks.size()) break;
+        ReleaseSRWLockExclusive(&pool.lock);
+        report(finished, pool.current.load(std::memory_order_relaxed));
+        AcquireSRWLockExclusive(&pool.lock);
+    }
+    ReleaseSRWLockExclusive(&pool.lock);
+    for (UniqueHandle& h : workers) WaitForSingleObject(h.get(), INFINITE);
+}
