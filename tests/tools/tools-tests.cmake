@@ -11,7 +11,8 @@ set_tests_properties(tool_native_tests PROPERTIES TIMEOUT 300)
 if(QIRELL_FUZZ)
   # The code under test carries the coverage instrumentation; only the target links the fuzzer's main.
   add_library(qirell_tool_names_fuzzable STATIC ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Names.cpp
-    ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Address.cpp ${CMAKE_SOURCE_DIR}/src/patch/PathRule.cpp)
+    ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Address.cpp ${CMAKE_SOURCE_DIR}/src/patch/PathRule.cpp
+    ${CMAKE_SOURCE_DIR}/src/text/Utf8.cpp)
   target_include_directories(qirell_tool_names_fuzzable PUBLIC ${CMAKE_SOURCE_DIR}/tools/qirell-manifest)
   target_compile_features(qirell_tool_names_fuzzable PUBLIC cxx_std_20)
   target_compile_options(qirell_tool_names_fuzzable PRIVATE -fsanitize=fuzzer-no-link)
