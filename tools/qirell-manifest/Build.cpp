@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 
@@ -7,7 +8,7 @@ namespace {
 
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
-    "                             [--url-prefix PREFIX] -o OUT_DIR\n"
+    "                             [--url-prefix PREFIX] [--delta [--delta-min-size BYTES]] -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
     "OUT_DIR/files/<path>, where the patcher looks for them next to the manifest.\n"
@@ -15,7 +16,10 @@ constexpr const char* kBuildHelp =
     "  --previous FILE         the manifest now published: files and folders that are gone since\n"
     "                          go into delete_files and delete_dirs\n"
     "  --url-prefix PREFIX     give each file the address PREFIX + path (a CDN, for instance)\n"
-    "  -o OUT_DIR              output folder; its files/ folder is replaced\n"
+    "  --delta                 also write block maps to OUT_DIR/maps/ so that patchers fetch only\n"
+    "                          the changed parts of large files (the server must answer Range requests)\n"
+    "  --delta-min-size BYTES  smallest file that gets a block map (default 1048576)\n"
+    "  -o OUT_DIR              output folder; its files/ and maps/ folders are replaced\n"
     "Names the patcher would pass over, or that differ only in letter case, are refused.\n";
 
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %s\n", message.c_str()); }
@@ -24,7 +28,8 @@ void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %
 
 int RunBuild(const std::vector<std::string>& args) {
     std::string release, version, previous, prefix, out;
-    bool haveVersion = false;
+    bool haveVersion = false, delta = false, haveMinSize = false;
+    uint64_t deltaMinSize = 1 << 20;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into) {
@@ -43,6 +48,12 @@ int RunBuild(const std::vector<std::string>& args) {
             ok = value(previous) && !previous.empty();
         } else if (a == "--url-prefix") {
             ok = value(prefix);
+        } else if (a == "--delta") {
+            delta = true;
+        } else if (a == "--delta-min-size") {
+            std::string text;
+            ok = value(text) && ParseByteCount(text, deltaMinSize);
+            haveMinSize = true;
         } else if (a == "-o" || a == "--output") {
             ok = value(out) && !out.empty();
         } else if (!a.empty() && a[0] == '-') {
@@ -57,13 +68,17 @@ int RunBuild(const std::vector<std::string>& args) {
             return 2;
         }
         if (!ok) {
-            Fail("build: " + a + " needs a value");
+            Fail("build: " + a + (a == "--delta-min-size" ? " needs a byte count" : " needs a value"));
             std::fputs(kBuildHelp, stderr);
             return 2;
         }
     }
     if (release.empty() || out.empty() || !haveVersion) {
         std::fputs(kBuildHelp, stderr);
+        return 2;
+    }
+    if (haveMinSize && !delta) {
+        Fail("build: --delta-min-size has no effect without --delta");
         return 2;
     }
 
@@ -123,6 +138,13 @@ int RunBuild(const std::vector<std::string>& args) {
         }
     }
     ProgressEnd(progress);
+    {
+        std::string error;
+        if (!WriteBlockMaps(outDir, delta ? deltaMinSize : UINT64_MAX, files, error)) {
+            Fail(error);
+            return 1;
+        }
+    }
 
     std::string text, error;
     if (!ManifestText(version, files, prefix, deleteFiles, deleteDirs, text, error)) {

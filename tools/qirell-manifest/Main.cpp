@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: qirell-manifest COMMAND ...\n"
-    "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX] -o OUT_DIR\n"
+    "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX] [--delta] -o OUT_DIR\n"
     "  verify OUT_DIR\n"
     "'qirell-manifest COMMAND --help' describes each command.\n";
 

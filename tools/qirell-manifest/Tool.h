@@ -14,6 +14,7 @@ struct ReleaseFile {
     fs::path source;
     uint64_t size = 0;
     std::string sha256;
+    BlockMapRef map{};  // written with --delta
 };
 
 std::string PathToUtf8(const fs::path& p);
@@ -53,6 +54,12 @@ void ProgressEnd(Progress& p);
 // Hashes source while copying it to target (when target is not empty); false with a message on failure.
 bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progress, uint64_t& size,
                  std::string& sha256, std::string& error);
+
+// Block maps under outDir/maps for the files of at least minSize bytes already copied to outDir/files;
+// fills each such file's map member. The maps folder is replaced.
+bool WriteBlockMaps(const fs::path& outDir, uint64_t minSize, std::vector<ReleaseFile>& files, std::string& error);
+// Decimal digits only.
+bool ParseByteCount(const std::string& text, uint64_t& value);
 
 int RunBuild(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);
