@@ -4,7 +4,7 @@ include_directories(${CMAKE_SOURCE_DIR}/src)
 enable_testing()
 
 add_library(qirell_portable STATIC src/text/AsciiLower.cpp src/patch/PathRule.cpp src/manifest/Json.cpp
-  src/manifest/Manifest.cpp src/transfer/Sha256Core.cpp src/transfer/BlockMap.cpp src/transfer/BlockMatch.cpp
+  src/manifest/Manifest.cpp src/transfer/Sha256Core.cpp src/transfer/RangeRules.cpp src/transfer/BlockMap.cpp src/transfer/BlockMatch.cpp
   src/client/OptionText.cpp)
 
 # Native unit tests and fuzz targets.

@@ -26,10 +26,10 @@ run_fuzzer() {
     -print_final_stats=1
 }
 
-# run_other_fuzzers SECONDS_EACH CORPUS_ROOT: the path-rule, option-repair and block-map targets.
+# run_other_fuzzers SECONDS_EACH CORPUS_ROOT: the path-rule, option-repair, content-range and block-map targets.
 run_other_fuzzers() {
   local name
-  for name in path_rule option_repair block_map; do
+  for name in path_rule option_repair content_range block_map; do
     [ -x "$BUILD/fuzz_$name" ] || continue
     mkdir -p "$2/$name"
     cp -n "$ROOT/tests/fuzz/corpus/$name"/* "$2/$name"/ 2>/dev/null || true

@@ -77,11 +77,49 @@ bool ReadFileList(JsonCursor& c, std::vector<ManifestFile>& files) {
     }
 }
 
+// A scalar as its raw text; anything else (string, object, array) is passed over and gives "".
+bool ReadScalarText(JsonCursor& c, std::string& text) {
+    SkipWhitespace(c);
+    const uint32_t start = c.pos;
+    const bool scalar = start < c.text.size() && c.text[start] != '"' && c.text[start] != '{' && c.text[start] != '[';
+    if (!SkipValue(c)) return false;
+    text = scalar ? c.text.substr(start, c.pos - start) : std::string();
+    return true;
+}
+
+// Values of another type or out of range are passed over: the run then behaves as without them.
+bool ReadDownloadMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
+    if (name != "connections" && name != "resume") return SkipValue(c);
+    std::string text;
+    if (!ReadScalarText(c, text)) return false;
+    if (name == "resume") {
+        if (text == "true") manifest.resume = true;
+        if (text == "false") manifest.resume = false;
+    } else if (!text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos) {
+        const unsigned n = static_cast<unsigned>(std::stoul(text));
+        if (n >= 1 && n <= kMaxConnections) manifest.connections = n;
+    }
+    return true;
+}
+
+bool ReadDownloadOptions(JsonCursor& c, PatchManifest& manifest) {
+    SkipWhitespace(c);
+    if (c.pos >= c.text.size() || c.text[c.pos] != '{') return SkipValue(c);
+    Consume(c, '{');
+    if (Consume(c, '}')) return true;
+    std::string name;
+    for (;;) {
+        if (!ReadMemberName(c, name) || !ReadDownloadMember(c, name, manifest)) return false;
+        if (!Consume(c, ',')) return Consume(c, '}');
+    }
+}
+
 bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
     if (name == "version") return ReadString(c, manifest.version);
     if (name == "delete_dirs") return ReadStringArray(c, manifest.delete_dirs);
     if (name == "delete_files") return ReadStringArray(c, manifest.delete_files);
     if (name == "files") return ReadFileList(c, manifest.files);
+    if (name == "download") return ReadDownloadOptions(c, manifest);
     return SkipValue(c);
 }
 

@@ -45,28 +45,42 @@ bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) 
 
 }  // namespace
 
+PlannedFile PlanDownload(const ManifestFile& entry) {
+    PlannedFile file;
+    file.localPath = ToLocalPath(entry.path);
+    CreateParentDirectories(file.localPath);
+    file.tempPath = file.localPath + kSideFileSuffix;
+    file.fileUrl = ResolveFileUrl(Settings().manifestUrl, Utf8ToWide(entry.url));
+    return file;
+}
+
+bool SwapInVerified(const PlannedFile& file) {
+    const std::wstring& localPath = file.localPath;
+    const std::wstring& tempPath = file.tempPath;
+    PrepareTarget(localPath);
+    if (!SwapIntoPlace(tempPath, localPath)) {
+        DeleteFileW(tempPath.c_str());
+        // Without this the folder would be left with no patcher under its own name.
+        if (IsOwnExecutable(localPath) && GetFileAttributesW(localPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+            MoveFileExW((localPath + L".old").c_str(), localPath.c_str(), 0);
+        UpdateStatus(L"เขียนทับไฟล์ไม่สำเร็จ",
+                     L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
+        return false;
+    }
+    return true;
+}
+
 bool DownloadAndReplace(RunState& run) {
     run.bytesDone = 0;
+    if (run.manifest.connections > 1) return DownloadInParallel(run, run.manifest.connections);
     for (const ManifestFile& entry : run.toDownload) {
-        const std::wstring localPath = ToLocalPath(entry.path);
-        CreateParentDirectories(localPath);
-        const std::wstring tempPath = localPath + kSideFileSuffix;
-        const std::wstring fileUrl = ResolveFileUrl(Settings().manifestUrl, Utf8ToWide(entry.url));
-        if (!DownloadVerifiedFile(fileUrl, tempPath, localPath, entry.size, entry.sha256, run.bytesDone,
-                                  run.bytesTotal, run.failureText)) {
+        const PlannedFile file = PlanDownload(entry);
+        if (!DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size, entry.sha256,
+                                  run.bytesDone, run.bytesTotal, run.manifest.resume, run.failureText)) {
             UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
             return false;
         }
-        PrepareTarget(localPath);
-        if (!SwapIntoPlace(tempPath, localPath)) {
-            DeleteFileW(tempPath.c_str());
-            // Without this the folder would be left with no patcher under its own name.
-            if (IsOwnExecutable(localPath) && GetFileAttributesW(localPath.c_str()) == INVALID_FILE_ATTRIBUTES)
-                MoveFileExW((localPath + L".old").c_str(), localPath.c_str(), 0);
-            UpdateStatus(L"เขียนทับไฟล์ไม่สำเร็จ",
-                         L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
-            return false;
-        }
+        if (!SwapInVerified(file)) return false;
     }
     return true;
 }

@@ -26,7 +26,8 @@ DWORD WINAPI RunPatch(LPVOID) {
 
     RunState run;
     run.fetchUrl = CacheBustingUrl(Settings().manifestUrl, GetTickCount64());
-    if (!HttpGetToMemory(run.fetchUrl, run.body, run.failureText)) {
+    if (!OpenHttpSession(run.http, run.failureText) ||
+        !HttpGetToMemory(run.http, run.fetchUrl, run.body, run.failureText)) {
         UpdateStatus(L"เกิดข้อผิดพลาดในการเชื่อมต่อ", run.failureText, 0);
         return FailRun();
     }

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "manifest/Manifest.h"
+#include "transfer/Http.h"
 
 struct RunState {
+    HttpSession http;  // the run's one session: the manifest fetch and every download
     std::wstring fetchUrl;
     std::string body;
     std::wstring failureText;
@@ -26,6 +28,19 @@ void SelectRemovals(RunState& run);
 bool WaitUntilClientClosed();
 // false: a file failed, the status is already written.
 bool DownloadAndReplace(RunState& run);
+
+// One file of toDownload as the download stage handles it.
+struct PlannedFile {
+    std::wstring localPath;
+    std::wstring tempPath;
+    std::wstring fileUrl;
+};
+// Paths and address of an entry; creates the folders the file goes into.
+PlannedFile PlanDownload(const ManifestFile& entry);
+// Puts a verified side file in place of its target; false: the failure status is already written.
+bool SwapInVerified(const PlannedFile& file);
+// Up to `connections` downloads at once, swapped in manifest order (patch/DownloadQueue.cpp).
+bool DownloadInParallel(RunState& run, unsigned connections);
 void RemoveListed(const RunState& run);
 bool RemoveTree(const std::wstring& dir);
 void PublishCompletion(const RunState& run);

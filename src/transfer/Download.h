@@ -1,8 +1,49 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
-// Downloads into tempPath, hashing as it writes; true only for exactly expectedSize bytes with expectedSha256.
+#include "transfer/Http.h"
+
+// One file to fetch into its side file.
+struct DownloadFile {
+    std::wstring fileUrl;
+    std::wstring tempPath;
+    std::wstring displayName;
+    uint64_t expectedSize = 0;
+    std::string expectedSha256;
+    // A body cut off mid-way is continued with Range requests (up to kResumeAttempts more).
+    bool resume = false;
+};
+
+// Called after every chunk written: the file's bytes so far, and the change to the run's byte count
+// (negative when a server answered a range with the whole file and the file starts over).
+struct DownloadProgress {
+    void (*report)(void* context, uint64_t received, int64_t change) = nullptr;
+    void* context = nullptr;
+};
+
+// Lets another thread stop a download: the request in flight is closed, no further one starts.
+struct DownloadCancel {
+    std::mutex lock;  // held only to hand the request handle over, never across network calls
+    std::atomic<bool> cancelled{false};
+    bool closedRequest = false;
+    HINTERNET request = nullptr;
+};
+void CancelDownload(DownloadCancel& cancel);
+
+// Downloads into tempPath, hashing as it writes; true only for exactly expectedSize bytes with
+// expectedSha256. On false the side file this call created is gone and failureText says why.
+bool DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
+                          DownloadCancel* cancel, std::wstring& failureText);
+
+// One file at a time as the run does it: progress and the file's sizes published at most every 40 ms.
+bool DownloadVerifiedFile(HttpSession& session, const std::wstring& fileUrl, const std::wstring& tempPath,
+                          const std::wstring& displayName, uint64_t expectedSize,
+                          const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,
+                          bool resume, std::wstring& failureText);
+// The same on a session of its own, without resuming.
 bool DownloadVerifiedFile(const std::wstring& fileUrl, const std::wstring& tempPath,
                           const std::wstring& displayName, uint64_t expectedSize,
                           const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,

@@ -2,44 +2,44 @@
 
 #include <vector>
 
+#include "text/Text.h"
+#include "transfer/RangeRules.h"
 #include "transfer/ServerFacts.h"
-#include "transfer/WinHttpHandle.h"
 
 namespace {
 // A manifest is a few megabytes at most; a server streaming without end must not exhaust memory.
 constexpr size_t kBodyCap = size_t(64) << 20;
+constexpr DWORD kRangeBuffer = 65536;
 }  // namespace
 
-bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText) {
-    RequestTarget target;
-    if (!SplitRequestUrl(requestUrl, target)) {
-        failureText = L"URL ไม่ถูกต้อง: " + requestUrl;
-        return false;
-    }
-    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) {
+std::atomic<unsigned> gHttpSessionsOpened{0};
+
+bool OpenHttpSession(HttpSession& session, std::wstring& failureText) {
+    session.handle.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session.handle) {
         failureText = L"เปิด WinHTTP session ไม่สำเร็จ";
         return false;
     }
-    WinHttpSetTimeouts(session.get(), 10000, 10000, 15000, 15000);
-    UniqueInternet connection(WinHttpConnect(session.get(), target.host, target.port, 0));
-    if (!connection) {
-        failureText = L"เชื่อมต่อเซิร์ฟเวอร์ไม่ได้";
-        return false;
+    ++gHttpSessionsOpened;
+    return true;
+}
+
+bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
+                     std::wstring& failureText) {
+    GetRequest get;
+    switch (PrepareGet(session.handle.get(), requestUrl, kManifestTimeouts, get)) {
+    case PrepareStep::Url: failureText = L"URL ไม่ถูกต้อง: " + requestUrl; return false;
+    case PrepareStep::Connect: failureText = L"เชื่อมต่อเซิร์ฟเวอร์ไม่ได้"; return false;
+    case PrepareStep::Request: failureText = L"สร้าง HTTP request ไม่สำเร็จ"; return false;
+    case PrepareStep::Done: break;
     }
-    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", target.path, nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, RequestFlags(target)));
-    if (!request) {
-        failureText = L"สร้าง HTTP request ไม่สำเร็จ";
-        return false;
-    }
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
+    HINTERNET request = get.request.get();
+    if (!SendGet(request)) {
         failureText = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)";
         return false;
     }
-    const DWORD status = QueryStatus(request.get());
+    const DWORD status = QueryStatus(request);
     if (status != 200) {
         failureText = L"เซิร์ฟเวอร์ตอบกลับ HTTP " + std::to_wstring(status);
         return false;
@@ -48,16 +48,72 @@ bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wst
     std::string received;
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request.get(), &available) || available == 0) break;
+        if (!WinHttpQueryDataAvailable(request, &available) || available == 0) break;
         if (available > kBodyCap - received.size()) {
             failureText = L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด";
             return false;
         }
         std::vector<char> scratch(available);
         DWORD read = 0;
-        if (!WinHttpReadData(request.get(), scratch.data(), available, &read)) break;
+        if (!WinHttpReadData(request, scratch.data(), available, &read)) break;
         received.append(scratch.data(), read);
     }
     body.swap(received);
+    return true;
+}
+
+bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText) {
+    RequestTarget target;
+    if (!SplitRequestUrl(requestUrl, target)) {
+        failureText = L"URL ไม่ถูกต้อง: " + requestUrl;
+        return false;
+    }
+    HttpSession session;
+    if (!OpenHttpSession(session, failureText)) return false;
+    return HttpGetToMemory(session, requestUrl, body, failureText);
+}
+
+bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first, uint64_t last, uint64_t fileSize,
+                  ByteSink sink, void* context, std::wstring& failureText) {
+    if (last < first || last == kOpenEnd) {
+        failureText = L"ช่วงข้อมูลที่ขอไม่ถูกต้อง";
+        return false;
+    }
+    GetRequest get;
+    switch (PrepareGet(session.handle.get(), url, kFileTimeouts, get)) {
+    case PrepareStep::Url: failureText = L"URL ไม่ถูกต้อง: " + url; return false;
+    case PrepareStep::Connect: failureText = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่ได้"; return false;
+    case PrepareStep::Request: failureText = L"สร้างคำขอดาวน์โหลดไม่สำเร็จ"; return false;
+    case PrepareStep::Done: break;
+    }
+    HINTERNET request = get.request.get();
+    if (!SendGet(request, Utf8ToWide(RangeHeaderLine(first, last)))) {
+        failureText = L"การเชื่อมต่อขาดหายขณะดาวน์โหลด " + url;
+        return false;
+    }
+    const DWORD status = QueryStatus(request);
+    ContentRange answer;
+    if (status != 206 || !ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), answer) ||
+        !RangeAnswers(answer, first, last, fileSize)) {
+        failureText = L"เซิร์ฟเวอร์ไม่ส่งช่วงข้อมูลที่ขอ (HTTP " + std::to_wstring(status) + L")";
+        return false;
+    }
+    const uint64_t wanted = last - first + 1;
+    uint64_t received = 0;
+    std::vector<uint8_t> buffer(kRangeBuffer);
+    for (;;) {
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer.data(), kRangeBuffer, &read) || read == 0) break;
+        if (read > wanted - received) break;
+        if (!sink(context, buffer.data(), read)) {
+            failureText = L"เขียนข้อมูลที่ดาวน์โหลดไม่สำเร็จ";
+            return false;
+        }
+        received += read;
+    }
+    if (received != wanted) {
+        failureText = L"ขนาดข้อมูลที่ดาวน์โหลดไม่ตรง (" + url + L")";
+        return false;
+    }
     return true;
 }

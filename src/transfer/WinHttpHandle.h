@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cstdint>
 #include <string>
 
 #include "base/Handle.h"
@@ -25,3 +26,17 @@ bool SplitRequestUrl(const std::wstring& url, RequestTarget& target);
 DWORD RequestFlags(const RequestTarget& target);
 // Status code of the answer, 0 when it cannot be read.
 DWORD QueryStatus(HINTERNET request);
+// A response header as ASCII text; empty when absent.
+std::string QueryHeaderText(HINTERNET request, DWORD infoLevel);
+
+// A GET prepared on a shared session: connection and request handles, closed in reverse order.
+struct GetRequest {
+    UniqueInternet connection;
+    UniqueInternet request;
+};
+// Which step of preparing a GET failed; each caller words its own failure text.
+enum class PrepareStep { Done, Url, Connect, Request };
+struct HttpTimeouts;
+PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTimeouts& timeouts, GetRequest& out);
+// Sends the GET (with extra header lines, or none) and waits for the answer's head.
+bool SendGet(HINTERNET request, const std::wstring& extraHeaders = std::wstring());

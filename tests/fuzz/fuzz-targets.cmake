@@ -8,6 +8,10 @@ if(QIRELL_FUZZ)
   target_link_libraries(fuzz_option_repair PRIVATE qirell_portable)
   target_compile_options(fuzz_option_repair PRIVATE -fsanitize=fuzzer)
   target_link_options(fuzz_option_repair PRIVATE -fsanitize=fuzzer)
+  add_executable(fuzz_content_range ${CMAKE_SOURCE_DIR}/tests/fuzz/ContentRangeFuzz.cpp)
+  target_link_libraries(fuzz_content_range PRIVATE qirell_portable)
+  target_compile_options(fuzz_content_range PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_content_range PRIVATE -fsanitize=fuzzer)
   # The map code is compiled into the target itself, so that the fuzzer sees its branches.
   add_executable(fuzz_block_map ${CMAKE_SOURCE_DIR}/tests/fuzz/BlockMapFuzz.cpp
     ${CMAKE_SOURCE_DIR}/src/transfer/BlockMap.cpp ${CMAKE_SOURCE_DIR}/src/transfer/BlockMatch.cpp

@@ -5,7 +5,9 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest-native EXCLU
 
 add_executable(manifest_native_tests
   ${CMAKE_SOURCE_DIR}/tests/manifest/JsonTests.cpp
-  ${CMAKE_SOURCE_DIR}/tests/manifest/ManifestTests.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/manifest/ManifestTests.cpp
+  ${CMAKE_SOURCE_DIR}/tests/manifest/DownloadMemberTests.cpp
+  ${CMAKE_SOURCE_DIR}/tests/transfer/RangeRulesTests.cpp)
 target_link_libraries(manifest_native_tests PRIVATE qirell_portable gtest gtest_main)
 add_test(NAME manifest_native_tests COMMAND manifest_native_tests --gtest_color=no)
 set_tests_properties(manifest_native_tests PROPERTIES TIMEOUT 120)

@@ -16,6 +16,11 @@ The first path segment chooses the behaviour; the rest is the file's path under 
     /stall/<n>/<seconds>/<path>     announces the whole length, sends n bytes, is silent, closes
     /endless/<anything>             200 without a length, bytes until the client leaves (cap 256 MiB)
     /drop/<path>                    closes the connection without answering
+    /cuts/<a,b,...>/<path>          answers Range (206, or 200 without one) and closes the connection
+                                    when it reaches the next listed offset of the file
+    /range200/<n>/<path>            without Range: cut after n bytes; with Range: 200 and the whole file
+    /badrange/<n>/<path>            without Range: cut after n bytes; with Range: 206 whose
+                                    Content-Range and bytes start one byte later than asked
 
 The query never takes part in choosing the file. Every request is logged, before it is answered,
 as one JSON line: {"server", "method", "target", "user_agent", "headers": [[name, value], ...]}.
@@ -124,6 +129,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.head(code, len(body))
             self.wfile.write(body)
             return
+        if kind in ("cuts", "range200", "badrange"):
+            return self.ranged(kind, parts)
         takes = {"cut": 1, "extra": 1, "extra-open": 1, "wrong": 0, "slow": 1, "stall": 2}
         if kind not in takes:
             data = self.file_bytes("/".join(parts))
@@ -168,6 +175,51 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(min(args[1], 600))
             self.hard_close()
+
+
+    def requested_range(self):
+        """(first, last) of a "bytes=first-[last]" Range header, last None when open; None without one."""
+        value = self.headers.get("Range")
+        if not value:
+            return None
+        unit, _, spec = value.partition("=")
+        first, _, last = spec.partition("-")
+        if unit.strip() != "bytes" or not first.strip().isdigit():
+            raise ValueError("range")
+        return int(first), int(last) if last.strip().isdigit() else None
+
+    def ranged(self, kind, parts):
+        cuts = sorted(int(a) for a in parts[1].split(",") if a)
+        data = self.file_bytes("/".join(parts[2:]))
+        if data is None:
+            return self.not_found()
+        size = len(data)
+        asked = self.requested_range()
+        if asked is None or kind == "range200":
+            end = size if asked is not None else next((c for c in cuts if c > 0), size)
+            self.head(200, size, close=True)
+            self.wfile.write(data[:min(end, size)])
+            return self.hard_close()
+        start, last = asked
+        if start >= size:
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        last = size - 1 if last is None else min(last, size - 1)
+        if kind == "badrange":
+            start = min(start + 1, last)
+        end = next((c for c in cuts if c > start), size) if kind == "cuts" else size
+        self.send_response(206)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (start, last, size))
+        self.send_header("Content-Length", str(last + 1 - start))
+        self.send_header("Connection", "close")
+        self.close_connection = True
+        self.end_headers()
+        self.wfile.write(data[start:min(end, last + 1)])
+        self.hard_close()
 
 
 def filler(n):

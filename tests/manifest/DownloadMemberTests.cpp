@@ -1,0 +1,54 @@
+// The optional "download" member: read when well formed, passed over otherwise.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "manifest/Manifest.h"
+
+namespace {
+
+const char* const kFiles = R"("files": [{"path": "a.bin", "size": 1, "sha256": "00"}])";
+
+std::string Doc(const std::string& members) { return "{" + members + (members.empty() ? "" : ", ") + kFiles + "}"; }
+
+}  // namespace
+
+TEST(DownloadMember, ReadWhenWellFormedIgnoredOtherwise) {
+    struct Case {
+        std::string members;
+        unsigned connections;
+        bool resume;
+    } cases[] = {
+        {"", 1, false},
+        {R"("download": {"connections": 4, "resume": true})", 4, true},
+        {R"("download": {"resume": true})", 1, true},
+        {R"("download": {"connections": 8})", 8, false},
+        {R"("download": {})", 1, false},
+        {R"("download": {"connections": 0})", 1, false},
+        {R"("download": {"connections": 9})", 1, false},
+        {R"("download": {"connections": 4000000000000})", 1, false},
+        {R"("download": {"connections": "4", "resume": "true"})", 1, false},
+        {R"("download": {"connections": -2, "resume": 1})", 1, false},
+        {R"("download": {"connections": 2.5})", 1, false},
+        {R"("download": {"connections": [4], "resume": {"on": true}})", 1, false},
+        {R"("download": {"future": {"x": [1, 2]}, "connections": 3})", 3, false},
+        {R"("download": 4)", 1, false},
+        {R"("download": "fast")", 1, false},
+        {R"("download": {"connections": 2}, "download": {"resume": true})", 2, true},
+    };
+    for (const auto& c : cases) {
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(Doc(c.members), m)) << c.members;
+        EXPECT_EQ(m.connections, c.connections) << c.members;
+        EXPECT_EQ(m.resume, c.resume) << c.members;
+        ASSERT_EQ(m.files.size(), 1u) << c.members;
+    }
+}
+
+TEST(DownloadMember, ABrokenObjectBreaksTheDocumentAsAnyBrokenValueDoes) {
+    for (const std::string members : {R"("download": {"connections": 4)", R"("download": {"connections" 4})",
+                                      R"("download": {4: 4})"}) {
+        PatchManifest m;
+        EXPECT_FALSE(ParseManifest("{" + members + ", " + kFiles + "}", m)) << members;
+    }
+}
