@@ -75,6 +75,10 @@ bool DownloadAndReplace(RunState& run) {
     if (run.manifest.connections > 1) return DownloadInParallel(run, run.manifest.connections);
     for (const ManifestFile& entry : run.toDownload) {
         const PlannedFile file = PlanDownload(entry);
+        if (DownloadWithBlockMap(run, entry, file)) {
+            if (!SwapInVerified(file)) return false;
+            continue;
+        }
         if (!DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size, entry.sha256,
                                   run.bytesDone, run.bytesTotal, run.manifest.resume, run.failureText)) {
             UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
