@@ -7,3 +7,4 @@ trap qirell_env_down EXIT
 trap 'exit 130' INT TERM
 qirell_env_up "$ROOT/build/bench/env" servers
 python3 "$ROOT/scripts/bench.py"
+python3 "$ROOT/scripts/bench_delta.py"
