@@ -45,24 +45,27 @@ def make_versions():
     """old.qpa and release/data.qpa, made once and kept."""
     old_path = os.path.join(WORK, "old.qpa")
     new_path = os.path.join(WORK, "release", "data.qpa")
-    stamp = os.path.join(WORK, ".made-%d" % SIZE)
+    stamp = os.path.join(WORK, ".made-v2-%d" % SIZE)
     if os.path.exists(stamp):
         return old_path, new_path
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(os.path.dirname(new_path))
-    old = bytearray(os.urandom(SIZE))
-    with open(old_path, "wb") as f:
-        f.write(old)
+    # Streamed in 8 MiB pieces: a large process here would count in every child's peak memory.
     rng = random.Random(15)
     spot = SIZE // 100 // SPOTS
-    for at in sorted(rng.randrange(1 << 20, SIZE - spot) for _ in range(SPOTS)):
-        old[at:at + spot] = os.urandom(spot)
-    with open(new_path, "wb") as f:
-        f.write(old[:65536])
-        f.write(os.urandom(4096))
-        f.write(old[65536:])
-        f.write(os.urandom(8 << 20))
-    del old
+    spots = sorted(rng.randrange(1 << 20, SIZE - spot) for _ in range(SPOTS))
+    with open(old_path, "wb") as old, open(new_path, "wb") as new:
+        for at in range(0, SIZE, 8 << 20):
+            piece = bytearray(os.urandom(min(8 << 20, SIZE - at)))
+            old.write(piece)
+            for s in spots:
+                lo, hi = max(s, at), min(s + spot, at + len(piece))
+                if lo < hi:
+                    piece[lo - at:hi - at] = os.urandom(hi - lo)
+            if at == 0:
+                piece[65536:65536] = os.urandom(4096)
+            new.write(piece)
+        new.write(os.urandom(8 << 20))
     open(stamp, "w").close()
     return old_path, new_path
 

@@ -4,6 +4,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
@@ -19,6 +23,44 @@ namespace {
 constexpr uint64_t kMergeGap = 64 * 1024;
 constexpr uint64_t kMaxMapBytes = kBlockMapHeaderBytes + kMaxBlockCount * kBlockRecordBytes;
 constexpr DWORD kPublishEveryMs = 40;
+// Fetched bytes waiting for the writer at most: the ranges download while local blocks are copied.
+constexpr size_t kPrefetchCap = 8u << 20;
+
+// A second thread fetches the plan's ranges in order into a bounded queue; the assembly takes them out.
+struct Prefetch {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::vector<uint8_t>> chunks;
+    size_t queued = 0;
+    bool ended = false;   // every range fetched, or one failed
+    bool failed = false;
+    bool stop = false;    // the assembly needs no more
+};
+
+bool PushChunk(void* context, const uint8_t* data, size_t size) {
+    Prefetch& p = *static_cast<Prefetch*>(context);
+    std::unique_lock<std::mutex> hold(p.lock);
+    p.changed.wait(hold, [&] { return p.stop || p.queued < kPrefetchCap; });
+    if (p.stop) return false;
+    p.chunks.emplace_back(data, data + size);
+    p.queued += size;
+    p.changed.notify_all();
+    return true;
+}
+
+void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, const AssemblyPlan& plan, Prefetch& p) {
+    bool ok = true;
+    for (const Piece& piece : plan.pieces) {
+        if (piece.local) continue;
+        std::wstring ignored;
+        ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p, ignored);
+        if (!ok) break;
+    }
+    std::lock_guard<std::mutex> hold(p.lock);
+    p.ended = true;
+    p.failed = !ok;
+    p.changed.notify_all();
+}
 
 struct Delta {
     RunState& run;
@@ -32,6 +74,7 @@ struct Delta {
     uint64_t fetchedPlanned = 0;
     DWORD lastPublish = 0;
     std::string map{};  // the map's bytes while they arrive
+    Prefetch* prefetch = nullptr;
 };
 
 bool AppendMap(void* context, const uint8_t* data, size_t size) {
@@ -79,14 +122,25 @@ bool WriteSide(void* context, const uint8_t* data, size_t length) {
     return true;
 }
 
-bool FetchSink(void* context, const uint8_t* data, size_t size) {
-    return AssemblyWrite(static_cast<Delta*>(context)->state, data, size);
-}
-
-bool FetchRange(void* context, uint64_t offset, uint64_t length) {
+// The next `length` fetched bytes, which the prefetch thread requested for this very piece.
+bool FetchRange(void* context, uint64_t, uint64_t length) {
     Delta& d = *static_cast<Delta*>(context);
-    std::wstring ignored;
-    return HttpGetRange(d.run.http, d.fileUrl, offset, offset + length - 1, d.entry.size, FetchSink, &d, ignored);
+    Prefetch& p = *d.prefetch;
+    while (length) {
+        std::vector<uint8_t> chunk;
+        {
+            std::unique_lock<std::mutex> hold(p.lock);
+            p.changed.wait(hold, [&] { return !p.chunks.empty() || p.ended; });
+            if (p.chunks.empty()) return false;
+            chunk = std::move(p.chunks.front());
+            p.chunks.pop_front();
+            p.queued -= chunk.size();
+            p.changed.notify_all();
+        }
+        if (chunk.size() > length || !AssemblyWrite(d.state, chunk.data(), chunk.size())) return false;
+        length -= chunk.size();
+    }
+    return true;
 }
 
 // The map, fetched as exactly its listed bytes and checked against its digest and the entry.
@@ -128,8 +182,24 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
     if (!side) return false;
     d.side = side.get();
     if (!Sha256Begin(d.digest)) return false;
+    Prefetch prefetch;
+    d.prefetch = &prefetch;
+    std::thread fetcher;
+    try {
+        fetcher = std::thread([&] { FetchAll(d.run.http, d.fileUrl, d.entry.size, plan, prefetch); });
+    } catch (...) {
+        side.reset();
+        DeleteFileW(tempPath.c_str());
+        return false;
+    }
     const AssemblyIo io{&d, ReadOldAt, FetchRange, WriteSide};
     const AssemblyResult result = Assemble(map, plan, io, d.state);
+    {
+        std::lock_guard<std::mutex> hold(prefetch.lock);
+        prefetch.stop = true;
+        prefetch.changed.notify_all();
+    }
+    fetcher.join();
     uint8_t digest[32];
     const bool hashed = Sha256Finish(d.digest, digest);
     side.reset();

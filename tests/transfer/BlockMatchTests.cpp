@@ -138,6 +138,13 @@ TEST(BlockMap, BlockSizeScalesWithTheFile) {
 }
 
 TEST(BlockMap, RollingChecksumEqualsAFreshOneAtEveryOffset) {
+    // The definition, byte by byte, at the largest block size too.
+    for (size_t length : {size_t(1), size_t(kB), size_t(kMaxBlockSize - 3)}) {
+        const Bytes data = Random(length, 5);
+        uint32_t a = 0, b = 0;
+        for (uint8_t x : data) b += (a += x + 31u);
+        EXPECT_EQ(WeakChecksum(data.data(), length), (a & 0xffff) | (b << 16)) << length;
+    }
     const Bytes data = Random(3 * kB, 1);
     RollingSum r;
     RollStart(r, data.data(), kB);
