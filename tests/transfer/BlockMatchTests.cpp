@@ -66,7 +66,9 @@ std::vector<uint64_t> Scan(const BlockMap& map, const Bytes& old, ScanStats* sta
     std::vector<uint64_t> found;
     ScanStats stats;
     EXPECT_TRUE(ScanForBlocks(map, ReadNext, &reader, found, stats));
-    if (!stats.gaveUp && !map.blocks.empty()) EXPECT_EQ(stats.bytesScanned, old.size());
+    if (!stats.gaveUp && !map.blocks.empty()) {
+        EXPECT_EQ(stats.bytesScanned, old.size());
+    }
     if (statsOut) *statsOut = stats;
     return found;
 }
