@@ -145,16 +145,15 @@ def main():
         sent, requests = sent_since(mark, 1)
         return secs, rss, rc, sent, requests
 
-    results = {}
-    for label, url in (("delta", delta_url), ("full", full_url)):
-        samples = []
-        for _ in range(RUNS):
+    # Alternating, so that a change in the machine's load weighs on both alike.
+    results = {"delta": [], "full": []}
+    for _ in range(RUNS):
+        for label, url in (("delta", delta_url), ("full", full_url)):
             restore_old()
             subprocess.run(["cat", target], stdout=subprocess.DEVNULL)  # same page-cache state for both
-            samples.append(patch(url))
-            if samples[-1][2] != 0:
-                print("bench_delta: %s run exit code %d" % (label, samples[-1][2]), file=sys.stderr)
-        results[label] = samples
+            results[label].append(patch(url))
+            if results[label][-1][2] != 0:
+                print("bench_delta: %s run exit code %d" % (label, results[label][-1][2]), file=sys.stderr)
     h = hashlib.sha256()
     with open(target, "rb") as f:
         for chunk in iter(lambda: f.read(8 << 20), b""):
@@ -198,7 +197,10 @@ def main():
         "| nginx sent, delta run (map %d B included; goal ≤ 3 %%) | %d B = %.2f %% of the file, %d requests |"
         % (map_size, d_sent, 100.0 * d_sent / new_size, d_reqs),
         "| nginx sent, whole download | %d B |" % f_sent,
-        "| time, delta run / whole download (goal ≤ 0.5) | %.2f s / %.2f s = %.2f |" % (d_secs, f_secs, d_secs / f_secs),
+        "| time, delta run / whole download, medians of %d alternating runs (goal ≤ 0.5) | %.2f s / %.2f s = %.2f"
+        " (delta %s s; whole %s s) |" % (RUNS, d_secs, f_secs, d_secs / f_secs,
+                                       ", ".join("%.2f" % s[0] for s in results["delta"]),
+                                       ", ".join("%.2f" % s[0] for s in results["full"])),
         "| result verified (SHA-256 of the assembled file) | %s |" % ("yes" if correct else "NO"),
         "| up to date with maps / without (nothing extra) | %.2f s, %d B sent / %.2f s, %d B sent |"
         % (current["delta"][0], current["delta"][3], current["full"][0], current["full"][3]),
