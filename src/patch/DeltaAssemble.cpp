@@ -181,16 +181,19 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
                                 nullptr));
     if (!side) return false;
     d.side = side.get();
-    if (!Sha256Begin(d.digest)) return false;
+    auto abandon = [&] {
+        side.reset();
+        DeleteFileW(tempPath.c_str());
+        return false;
+    };
+    if (!Sha256Begin(d.digest)) return abandon();
     Prefetch prefetch;
     d.prefetch = &prefetch;
     std::thread fetcher;
     try {
         fetcher = std::thread([&] { FetchAll(d.run.http, d.fileUrl, d.entry.size, plan, prefetch); });
     } catch (...) {
-        side.reset();
-        DeleteFileW(tempPath.c_str());
-        return false;
+        return abandon();
     }
     const AssemblyIo io{&d, ReadOldAt, FetchRange, WriteSide};
     const AssemblyResult result = Assemble(map, plan, io, d.state);
@@ -204,10 +207,8 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
     const bool hashed = Sha256Finish(d.digest, digest);
     side.reset();
     if (result != AssemblyResult::Done || !hashed || d.state.written != d.entry.size ||
-        HexLower(digest, 32) != d.entry.sha256) {
-        DeleteFileW(tempPath.c_str());
-        return false;
-    }
+        HexLower(digest, 32) != d.entry.sha256)
+        return abandon();
     Publish(d, true);
     return true;
 }
