@@ -7,4 +7,5 @@ trap qirell_env_down EXIT
 trap 'exit 130' INT TERM
 qirell_env_up "$ROOT/build/bench/env" servers
 python3 "$ROOT/scripts/bench.py"
+python3 "$ROOT/scripts/bench_latency.py"
 python3 "$ROOT/scripts/bench_delta.py"

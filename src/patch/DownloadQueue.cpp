@@ -5,12 +5,15 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
+#include "text/Text.h"
 #include "transfer/Download.h"
+#include "transfer/ServerFacts.h"
 #include "transfer/SizeText.h"
 
 namespace {
@@ -131,7 +134,25 @@ void SetQuiet(Queue& q, bool quiet) {
     q.quiet = quiet;
 }
 
+std::wstring FoldedCase(std::wstring path) {
+    if (!path.empty()) CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+    return path;
+}
+
 }  // namespace
+
+bool NeedsOneAtATime(const std::vector<ManifestFile>& files) {
+    std::set<std::wstring> paths;
+    for (const ManifestFile& f : files)
+        if (!paths.insert(FoldedCase(ToLocalPath(f.path))).second) return true;
+    const std::wstring suffix = FoldedCase(kSideFileSuffix);
+    for (const std::wstring& p : paths) {
+        if (paths.count(p + suffix)) return true;
+        for (size_t i = p.find(L'\\'); i != std::wstring::npos; i = p.find(L'\\', i + 1))
+            if (paths.count(p.substr(0, i))) return true;
+    }
+    return false;
+}
 
 bool DownloadInParallel(RunState& run, unsigned connections) {
     const size_t count = run.toDownload.size();

@@ -45,6 +45,10 @@ bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const Planne
 bool SwapInVerified(const PlannedFile& file);
 // Up to `connections` downloads at once, swapped in manifest order (patch/DownloadQueue.cpp).
 bool DownloadInParallel(RunState& run, unsigned connections);
+// True when files of the list would meet on disk while they download side by side: a path listed
+// twice (letter case aside), one file's side file being another's target, or a file where another
+// needs a folder. Such a list is downloaded one file at a time.
+bool NeedsOneAtATime(const std::vector<ManifestFile>& files);
 void RemoveListed(const RunState& run);
 bool RemoveTree(const std::wstring& dir);
 void PublishCompletion(const RunState& run);

@@ -21,6 +21,7 @@ struct Transfer {
     HANDLE sideFile;
     Sha256Stream digest;
     uint64_t received = 0;
+    uint64_t written = 0;  // over every attempt, restarts included
     std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadBuffer);
 };
 
@@ -88,6 +89,7 @@ Outcome ReceiveBody(Transfer& t, HINTERNET request) {
         }
         Sha256Add(t.digest, t.buffer.data(), read);
         t.received += read;
+        t.written += read;
         Report(t, read);
     }
 }
@@ -165,14 +167,20 @@ bool Verify(Transfer& t) {
 
 bool Fetch(HttpSession& session, Transfer& t, GetRequest& first) {
     Outcome outcome = Attempt(t, first);
-    const DWORD brokeAt = GetTickCount();
+    // The time budget runs while no byte arrives; an attempt that brings bytes starts it again.
+    DWORD stalledSince = GetTickCount();
+    uint64_t writtenBefore = t.written;
     for (int attempt = 1; t.file.resume && attempt <= kResumeAttempts; ++attempt) {
         if (outcome != Outcome::BodyBroken && outcome != Outcome::SendBroken) break;
         const uint32_t pause = ResumePauseMs(attempt);
-        if (GetTickCount() - brokeAt + pause > kResumeBudgetMs || !PauseUnlessCancelled(t, pause)) break;
+        if (GetTickCount() - stalledSince + pause > kResumeBudgetMs || !PauseUnlessCancelled(t, pause)) break;
         GetRequest next;
         if (!Prepare(session, t.file, next, t.failureText)) return false;
         outcome = Attempt(t, next);
+        if (t.written != writtenBefore) {
+            stalledSince = GetTickCount();
+            writtenBefore = t.written;
+        }
     }
     if (outcome == Outcome::Failed || outcome == Outcome::SendBroken) return false;
     return Verify(t);

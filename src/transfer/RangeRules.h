@@ -23,7 +23,8 @@ std::string RangeHeaderLine(uint64_t first, uint64_t last);
 // bytes (fileSize kUnknownTotal: any total; last kOpenEnd: up to the end of the file).
 bool RangeAnswers(const ContentRange& answer, uint64_t first, uint64_t last, uint64_t fileSize);
 
-// Resumed downloads: attempts after the first, the pause before each, and the time they may take.
+// Resumed downloads: attempts after the first, the pause before each, and how long they may go on
+// without a byte arriving.
 constexpr int kResumeAttempts = 3;
 constexpr uint32_t kResumeBudgetMs = 120000;
 // Pause before resume attempt n (1-based): 500, 1000, 2000 ms.

@@ -7,6 +7,8 @@
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
+#include "base/Settings.h"
+#include "patch/RunState.h"
 #include "transfer/Http.h"
 
 using pt::Entry;
@@ -125,7 +127,8 @@ TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
         SCOPED_TRACE(std::to_string(o.connections) + (o.resume ? " resume" : ""));
         pt::Site site = pt::MakeSite("sessions");
         std::vector<Entry> entries;
-        for (int i = 1; i <= 6; ++i) entries.push_back({"d" + std::to_string(i % 3) + "/" + Name(i), Pattern(20000, i)});
+        for (int i = 1; i <= 6; ++i)
+            entries.push_back({"d" + std::to_string(i % 3) + "/" + Name(i), Pattern(20000, i)});
         const std::string url = pt::Publish(site, "s", entries, {}, {}, Options(o.connections, o.resume));
         std::wstring game = qt::FreshDir(L"options-sessions");
         Counted run = RunCounted(game, url);
@@ -207,6 +210,96 @@ TEST(Parallel, TheStatusNamesTheOnlyFileOrSaysHowManyRunAndNeverGoesBack) {
     }
     EXPECT_GT(several, 0u) << "three transfers at once were never shown";
     for (int i = 1; i <= 7; ++i) EXPECT_EQ(Get(game, i), entries[i - 1].content) << i;
+}
+
+TEST(Parallel, ALockedTargetStopsTheRunWithEarlierFilesNewAndLaterOnesUntouched) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("parallellocked");
+    std::vector<Entry> entries = Files(site, {"", "", "", ""}, 50000);
+    pt::Publish(site, "l", entries, {}, {}, Options(4, false));
+    std::wstring game = OldGame("parallellocked", 4);
+    HANDLE held = CreateFileW((game + L"\\f2.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    CloseHandle(held);
+    EXPECT_EQ(run.result.exitCode, 1);
+    EXPECT_EQ(run.result.status.headline, L"เขียนทับไฟล์ไม่สำเร็จ");
+    EXPECT_EQ(run.result.status.detail, L"ไม่สามารถอัปเดต f2.bin (กรุณาปิดเกมก่อนอัปเดต)");
+    EXPECT_EQ(run.result.status.progress, 0);
+    EXPECT_EQ(Get(game, 1), entries[0].content);
+    for (int i = 2; i <= 4; ++i) EXPECT_EQ(Get(game, i), "old") << i;
+    EXPECT_TRUE(NoSideFiles(game));
+}
+
+TEST(Parallel, DropsAreResumedInEachTransfer) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("parallelresume");
+    std::vector<Entry> entries = Files(site, {"cuts/30000,70000", "", "cuts/50000", ""}, 120000);
+    pt::Publish(site, "pr", entries, {}, {}, Options(3, true));
+    std::wstring game = OldGame("parallelresume", 4);
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    ASSERT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
+    EXPECT_EQ(run.result.status.progress, 1000);
+    EXPECT_EQ(run.sessions, 1u);
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(Get(game, i), entries[i - 1].content) << i;
+    EXPECT_TRUE(NoSideFiles(game));
+}
+
+TEST(Parallel, TheSelfUpdateKeepsItsRules) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("parallelself");
+    std::wstring game = qt::FreshDir(L"options-self");
+    qt::WriteBytes(game + L"\\Updater.exe", "old self");
+    qt::MakeDirs(game + L"\\tools");
+    qt::WriteBytes(game + L"\\tools\\Updater.exe", "old tool");
+    std::vector<Entry> entries = {{"a.bin", "a"}, {"UPDATER.EXE", "new self"}, {"tools/Updater.exe", "new tool"}};
+    pt::Publish(site, "self", entries, {}, {}, Options(3, false));
+    const std::wstring savedName = Settings().exeName;
+    Settings().exeName = L"Updater.exe";
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    Settings().exeName = savedName;
+    ASSERT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
+    EXPECT_EQ(qt::ReadBytes(game + L"\\Updater.exe"), "new self");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\Updater.exe.old"), "old self");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\tools\\Updater.exe"), "new tool");
+    EXPECT_FALSE(qt::Exists(game + L"\\tools\\Updater.exe.old"));
+}
+
+TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
+    const struct {
+        std::vector<std::string> paths;
+        bool oneAtATime;
+    } cases[] = {
+        {{"a.bin", "b.bin", "sub/a.bin"}, false},
+        {{"a.bin", "sub/b.bin", "A.BIN"}, true},
+        {{"x.bin", "x.bin.patch.tmp"}, true},
+        {{"x.bin.PATCH.TMP", "X.bin"}, true},
+        {{"tools", "tools/t.exe"}, true},
+        {{"Tools/t.exe", "tools"}, true},
+        {{"tool", "tools/t.exe"}, false},
+        {{}, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<ManifestFile> files;
+        for (const std::string& p : c.paths) files.push_back({p, "files/" + p, 1, std::string(64, '0')});
+        EXPECT_EQ(NeedsOneAtATime(files), c.oneAtATime) << ::testing::PrintToString(c.paths);
+    }
+}
+
+TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("paralleltwice");
+    std::vector<Entry> entries = {
+        {"one.bin", "first"}, {"twice.bin", "early"}, {"TWICE.bin", "late", "files/late.bin", "", -1, false}};
+    pt::Publish(site, "t", entries, {}, {}, Options(4, false));
+    qt::WriteBytes(site.root + L"\\files\\late.bin", "late");
+    std::wstring game = qt::FreshDir(L"options-twice");
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    EXPECT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
+    EXPECT_EQ(qt::ReadBytes(game + L"\\twice.bin"), "late");
+    EXPECT_EQ(qt::ReadBytes(game + L"\\one.bin"), "first");
+    EXPECT_TRUE(NoSideFiles(game));
 }
 
 TEST(Resume, DropsAreContinuedWithRangesFromTheBytesWritten) {

@@ -186,8 +186,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         value = self.headers.get("Range")
         if not value:
             return None
-        unit, _, spec = value.partition("=")
-        first, _, last = spec.partition("-")
+        unit, _, span = value.partition("=")
+        first, _, last = span.partition("-")
         if unit.strip() != "bytes" or not first.strip().isdigit():
             raise ValueError("range")
         return int(first), int(last) if last.strip().isdigit() else None

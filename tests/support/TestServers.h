@@ -13,7 +13,8 @@
 // nginx writes its log line after the answer has gone out, so read it with WaitForRequests (bounded),
 // not right after the call. The fault server logs before answering. Fault prefixes are documented at
 // the top of tests/servers/fault_server.py (status/<code>, cut/<n>, extra/<n>, extra-open/<n>, wrong,
-// slow/<bps>, stall/<n>/<seconds>, endless, drop); no prefix serves the file as it is.
+// slow/<bps>, stall/<n>/<seconds>, endless, drop, and the Range-answering cuts/<a,b,...>, range200/<n>,
+// badrange/<n>); no prefix serves the file as it is.
 #include <cstdint>
 #include <string>
 #include <utility>

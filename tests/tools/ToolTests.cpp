@@ -333,3 +333,45 @@ TEST(ToolVerify, PrefixedAddressesAreCheckedInTheLocalFilesFolder) {
 }
 
 }  // namespace
+
+TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
+    Folder release;
+    release.Put("a.bin", "abc");
+    const struct {
+        std::string options;
+        int exit;
+        bool member;
+        unsigned connections;
+        bool resume;
+    } cases[] = {
+        {"", 0, false, 1, false},
+        {"--connections 1", 0, false, 1, false},
+        {"--connections 4", 0, true, 4, false},
+        {"--resume", 0, true, 1, true},
+        {"--connections 8 --resume", 0, true, 8, true},
+        {"--connections 0", 2, false, 1, false},
+        {"--connections 9", 2, false, 1, false},
+        {"--connections 04", 2, false, 1, false},
+        {"--connections x", 2, false, 1, false},
+        {"--connections", 2, false, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        Folder out;
+        std::string log;
+        ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 " + c.options + " -o " + Quote(out.root), log),
+                  c.exit)
+            << log;
+        if (c.exit != 0) {
+            EXPECT_FALSE(fs::exists(out.root / "manifest.json"));
+            continue;
+        }
+        const std::string text = Slurp(out.root / "manifest.json");
+        EXPECT_EQ(text.find("\"download\"") != std::string::npos, c.member) << text;
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(text, m)) << text;
+        EXPECT_EQ(m.connections, c.connections);
+        EXPECT_EQ(m.resume, c.resume);
+        EXPECT_EQ(m.files.size(), 1u);
+    }
+}

@@ -8,7 +8,8 @@ namespace {
 
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
-    "                             [--url-prefix PREFIX] [--delta [--delta-min-size BYTES]] -o OUT_DIR\n"
+    "                             [--url-prefix PREFIX] [--connections N] [--resume]\n"
+    "                             [--delta [--delta-min-size BYTES]] -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
     "OUT_DIR/files/<path>, where the patcher looks for them next to the manifest.\n"
@@ -16,6 +17,9 @@ constexpr const char* kBuildHelp =
     "  --previous FILE         the manifest now published: files and folders that are gone since\n"
     "                          go into delete_files and delete_dirs\n"
     "  --url-prefix PREFIX     give each file the address PREFIX + path (a CDN, for instance)\n"
+    "  --connections N         players' patchers download up to N files at once (1 to 8)\n"
+    "  --resume                a dropped download continues with a Range request (the server\n"
+    "                          must answer Range requests)\n"
     "  --delta                 also write block maps to OUT_DIR/maps/ so that patchers fetch only\n"
     "                          the changed parts of large files (the server must answer Range requests)\n"
     "  --delta-min-size BYTES  smallest file that gets a block map (default 1048576)\n"
@@ -27,8 +31,11 @@ void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %
 }  // namespace
 
 int RunBuild(const std::vector<std::string>& args) {
-    std::string release, version, previous, prefix, out;
-    bool haveVersion = false, delta = false, haveMinSize = false;
+    std::string release, version, previous, prefix, out, connectionsText;
+    bool haveVersion = false;
+    unsigned connections = 1;
+    bool resume = false;
+    bool delta = false, haveMinSize = false;
     uint64_t deltaMinSize = 1 << 20;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -48,6 +55,14 @@ int RunBuild(const std::vector<std::string>& args) {
             ok = value(previous) && !previous.empty();
         } else if (a == "--url-prefix") {
             ok = value(prefix);
+        } else if (a == "--connections") {
+            ok = value(connectionsText);
+            if (ok && !ParseConnections(connectionsText, connections)) {
+                Fail("build: --connections takes a number from 1 to 8, not " + connectionsText);
+                return 2;
+            }
+        } else if (a == "--resume") {
+            resume = true;
         } else if (a == "--delta") {
             delta = true;
         } else if (a == "--delta-min-size") {
@@ -149,6 +164,10 @@ int RunBuild(const std::vector<std::string>& args) {
     std::string text, error;
     if (!ManifestText(version, files, prefix, deleteFiles, deleteDirs, text, error)) {
         Fail(error);
+        return 1;
+    }
+    if (!AddDownloadMember(text, connections, resume)) {
+        Fail("build: the download options could not be written");
         return 1;
     }
     // Written last and renamed into place, so a failed run never publishes a half manifest.

@@ -39,6 +39,11 @@ bool ManifestText(const std::string& version, const std::vector<ReleaseFile>& fi
                   const std::vector<std::string>& deleteFiles, const std::vector<std::string>& deleteDirs,
                   std::string& text, std::string& error);
 
+// --connections: 1 to kMaxConnections. The "download" member goes in only when it changes anything
+// (more than one connection, or resume); a manifest without it is read as one GET at a time.
+bool ParseConnections(const std::string& text, unsigned& connections);
+bool AddDownloadMember(std::string& text, unsigned connections, bool resume);
+
 bool ReadWholeFile(const fs::path& p, std::string& bytes);
 bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error);
 
