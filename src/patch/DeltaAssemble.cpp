@@ -228,3 +228,12 @@ bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const Planne
     run.bytesDone = before;
     return false;
 }
+
+bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload) {
+    for (const ManifestFile& entry : toDownload) {
+        if (entry.map.url.empty()) continue;
+        const DWORD a = GetFileAttributesW(ToLocalPath(entry.path).c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    }
+    return false;
+}

@@ -72,7 +72,8 @@ bool SwapInVerified(const PlannedFile& file) {
 
 bool DownloadAndReplace(RunState& run) {
     run.bytesDone = 0;
-    if (run.manifest.connections > 1 && !NeedsOneAtATime(run.toDownload))
+    // A file that can be assembled from its block map is worth more than parallel transfers.
+    if (run.manifest.connections > 1 && !NeedsOneAtATime(run.toDownload) && !AnyBlockMapCandidate(run.toDownload))
         return DownloadInParallel(run, run.manifest.connections);
     for (const ManifestFile& entry : run.toDownload) {
         const PlannedFile file = PlanDownload(entry);

@@ -56,6 +56,7 @@ struct DeltaSite {
     std::string mapSha256{};
     int64_t mapSize = -1;
     bool publishMap = true;
+    std::string rootJson{};  // more members of the manifest's root
 };
 
 Published Publish(const pt::Site& site, const DeltaSite& d) {
@@ -70,7 +71,7 @@ Published Publish(const pt::Site& site, const DeltaSite& d) {
         (d.fileUrl.empty() ? "" : ", \"url\": \"" + d.fileUrl + "\"") + ", \"delta\": {\"url\": \"" +
         (d.mapUrl.empty() ? "maps/data.qpa.qbm" : d.mapUrl) + "\", \"size\": " +
         std::to_string(d.mapSize < 0 ? map.size() : static_cast<size_t>(d.mapSize)) + ", \"sha256\": \"" +
-        (d.mapSha256.empty() ? qt::Sha256Hex(map) : d.mapSha256) + "\"}}], \"delete_files\": [], \"delete_dirs\": []}";
+        (d.mapSha256.empty() ? qt::Sha256Hex(map) : d.mapSha256) + "\"}}], \"delete_files\": [], \"delete_dirs\": []" + d.rootJson + "}";
     qt::WriteBytes(site.root + L"\\manifest.json", json);
     return {site.httpBase + "manifest.json", site.name + "/files/data.qpa"};
 }
@@ -160,6 +161,19 @@ TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
         lastProgress = s.progress;
     }
     EXPECT_TRUE(toldReuse) << "no status line said how much was reused and fetched";
+
+    // With parallel downloads asked for as well, the file is still assembled, not downloaded whole.
+    const pt::Site both = pt::MakeSite("delta-parallel");
+    DeltaSite parallel{fresh};
+    parallel.rootJson = ", \"download\": {\"connections\": 4}";
+    const Published pubBoth = Publish(both, parallel);
+    const std::wstring game2 = Game("parallel", &old);
+    qt::LogMark mark2 = qt::MarkLogs();
+    ASSERT_EQ(pt::RunInProcess(game2, pubBoth.manifestUrl).exitCode, 0);
+    EXPECT_TRUE(qt::ReadBytes(game2 + L"\\data.qpa") == fresh);
+    const Counts c2 = Count(Seen(mark2, both.name, 2));
+    EXPECT_EQ(c2.maps, 1u);
+    EXPECT_EQ(c2.whole, 0u);
 
     // Up to date: no map, no range, nothing but the manifest.
     mark = qt::MarkLogs();
