@@ -72,6 +72,7 @@ struct Delta {
     Sha256Stream digest{};
     AssemblyState state{};
     uint64_t fetchedPlanned = 0;
+    uint64_t oldSize = 0, scanned = 0;
     DWORD lastPublish = 0;
     std::string map{};  // the map's bytes while they arrive
     Prefetch* prefetch = nullptr;
@@ -82,10 +83,28 @@ bool AppendMap(void* context, const uint8_t* data, size_t size) {
     return true;
 }
 
+int RunProgress(const RunState& run) {
+    return static_cast<int>(static_cast<uint32_t>(run.bytesTotal == 0 ? 1000 : run.bytesDone * 1000 / run.bytesTotal));
+}
+
+// The scan moves no bytes into the new file, so the bar stays; the line says how far it is.
+void PublishScan(Delta& d, bool force) {
+    const DWORD now = GetTickCount();
+    if (!force && now - d.lastPublish < kPublishEveryMs) return;
+    d.lastPublish = now;
+    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
+                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.displayName + L" (" + FormatSize(d.scanned) + L" / " +
+                     FormatSize(d.oldSize) + L")",
+                 RunProgress(d.run));
+}
+
 size_t ReadNextOld(void* context, uint8_t* into, size_t most) {
+    Delta& d = *static_cast<Delta*>(context);
     DWORD got = 0;
     const DWORD ask = static_cast<DWORD>(std::min<size_t>(most, 1u << 30));
-    if (!ReadFile(static_cast<Delta*>(context)->old, into, ask, &got, nullptr)) return SIZE_MAX;
+    if (!ReadFile(d.old, into, ask, &got, nullptr)) return SIZE_MAX;
+    d.scanned += got;
+    PublishScan(d, false);
     return got;
 }
 
@@ -103,12 +122,11 @@ void Publish(Delta& d, bool force) {
     if (!force && now - d.lastPublish < kPublishEveryMs) return;
     d.lastPublish = now;
     const RunState& run = d.run;
-    const uint64_t progress = run.bytesTotal == 0 ? 1000 : run.bytesDone * 1000 / run.bytesTotal;
     UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
                  L"กำลังประกอบ " + d.displayName + L" (" + FormatSize(d.state.written) + L" / " +
                      FormatSize(d.entry.size) + L") ใช้ข้อมูลเดิม " + FormatSize(d.state.reused) +
                      L", ดาวน์โหลด " + FormatSize(d.state.fetched) + L" จาก " + FormatSize(d.fetchedPlanned),
-                 static_cast<int>(static_cast<uint32_t>(progress)));
+                 RunProgress(run));
 }
 
 bool WriteSide(void* context, const uint8_t* data, size_t length) {
@@ -167,8 +185,7 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
     BlockMap map;
     if (!FetchMap(d, map)) return false;
 
-    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...", L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.displayName,
-                 static_cast<int>(d.run.bytesTotal == 0 ? 1000 : d.run.bytesDone * 1000 / d.run.bytesTotal));
+    PublishScan(d, true);
     std::vector<uint64_t> found;
     ScanStats stats;
     if (!ScanForBlocks(map, ReadNextOld, &d, found, stats)) return false;
@@ -219,9 +236,11 @@ bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const Planne
     if (entry.map.url.empty()) return false;
     UniqueFile old(CreateFileW(file.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!old) return false;
+    LARGE_INTEGER oldSize;
+    if (!old || !GetFileSizeEx(old.get(), &oldSize)) return false;
     Delta d{run, entry, file.localPath, file.fileUrl};
     d.old = old.get();
+    d.oldSize = static_cast<uint64_t>(oldSize.QuadPart);
     const uint64_t before = run.bytesDone;
     if (Attempt(d, file.tempPath)) return true;
     // The whole download that follows counts this file from its start again.
