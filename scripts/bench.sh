@@ -11,4 +11,5 @@ qirell_env_up "$ROOT/build/bench/env" servers || exit 1
 status=0
 python3 "$ROOT/scripts/bench.py" || status=1
 python3 "$ROOT/scripts/bench_latency.py" || status=1
+python3 "$ROOT/scripts/bench_delta.py" || status=1
 exit $status

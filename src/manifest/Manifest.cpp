@@ -9,6 +9,32 @@ bool ReadMemberName(JsonCursor& c, std::string& name) {
     return ReadString(c, name) && Consume(c, ':');
 }
 
+// "delta": {"url": ..., "size": ..., "sha256": ...}; any other kind of value is passed over.
+bool ReadMapMember(JsonCursor& c, ManifestFile& entry) {
+    if (!Consume(c, '{')) return SkipValue(c);
+    std::string url, sha256, name;
+    uint64_t size = 0;
+    bool haveSize = false;
+    if (!Consume(c, '}')) {
+        for (;;) {
+            if (!ReadMemberName(c, name)) return false;
+            bool ok = true;
+            if (name == "url") ok = ReadString(c, url);
+            else if (name == "size") ok = haveSize = ReadUnsigned64(c, size);
+            else if (name == "sha256") ok = ReadString(c, sha256);
+            else ok = SkipValue(c);
+            if (!ok) return false;
+            if (!Consume(c, ',')) {
+                if (!Consume(c, '}')) return false;
+                break;
+            }
+        }
+    }
+    if (url.empty() || sha256.empty() || !haveSize) return true;
+    entry.map = BlockMapRef{url, size, AsciiLower(sha256)};
+    return true;
+}
+
 bool ReadFileMember(JsonCursor& c, const std::string& name, ManifestFile& entry) {
     if (name == "path") return ReadString(c, entry.path);
     if (name == "url") return ReadString(c, entry.url);
@@ -18,6 +44,7 @@ bool ReadFileMember(JsonCursor& c, const std::string& name, ManifestFile& entry)
         entry.sha256 = AsciiLower(entry.sha256);
         return true;
     }
+    if (name == "delta") return ReadMapMember(c, entry);
     return SkipValue(c);
 }
 

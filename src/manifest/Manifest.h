@@ -3,11 +3,19 @@
 #include <string>
 #include <vector>
 
+// A file's block map for delta updates ("delta" member of an entry); empty url when there is none.
+struct BlockMapRef {
+    std::string url;
+    uint64_t size = 0;
+    std::string sha256;
+};
+
 struct ManifestFile {
     std::string path;
     std::string url;
     uint64_t size = 0;
     std::string sha256;
+    BlockMapRef map{};
 };
 
 struct PatchManifest {

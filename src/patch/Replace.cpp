@@ -72,10 +72,15 @@ bool SwapInVerified(const PlannedFile& file) {
 
 bool DownloadAndReplace(RunState& run) {
     run.bytesDone = 0;
-    if (run.manifest.connections > 1 && !NeedsOneAtATime(run.toDownload))
+    // A file that can be assembled from its block map is worth more than parallel transfers.
+    if (run.manifest.connections > 1 && !NeedsOneAtATime(run.toDownload) && !AnyBlockMapCandidate(run.toDownload))
         return DownloadInParallel(run, run.manifest.connections);
     for (const ManifestFile& entry : run.toDownload) {
         const PlannedFile file = PlanDownload(entry);
+        if (DownloadWithBlockMap(run, entry, file)) {
+            if (!SwapInVerified(file)) return false;
+            continue;
+        }
         if (!DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size, entry.sha256,
                                   run.bytesDone, run.bytesTotal, run.manifest.resume, run.failureText)) {
             UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);

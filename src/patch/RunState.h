@@ -37,6 +37,12 @@ struct PlannedFile {
 };
 // Paths and address of an entry; creates the folders the file goes into.
 PlannedFile PlanDownload(const ManifestFile& entry);
+// Assembles the side file from the entry's block map, the local file and Range requests; true when
+// it holds the verified new content. False leaves no side file and nothing to report: the caller
+// downloads the whole file (patch/DeltaAssemble.cpp).
+bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const PlannedFile& file);
+// Whether some entry has a block map and a file on disk to assemble it from.
+bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload);
 // Puts a verified side file in place of its target; false: the failure status is already written.
 bool SwapInVerified(const PlannedFile& file);
 // Up to `connections` downloads at once, swapped in manifest order (patch/DownloadQueue.cpp).

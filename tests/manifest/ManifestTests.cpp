@@ -293,3 +293,32 @@ TEST(ResolveFileUrl, AbsoluteRelativeAndOddBases) {
         EXPECT_EQ(ResolveFileUrl(t.manifest, t.entry), t.expected);
     }
 }
+
+TEST(ManifestDelta, TheBlockMapMemberIsReadWhenWholeAndPassedOverOtherwise) {
+    const std::string head = R"({"files": [{"path": "data.qpa", "size": 5, "sha256": "AB", "delta": )";
+    const struct {
+        const char* delta;
+        const char* url;
+        uint64_t size;
+        const char* sha256;
+    } rows[] = {
+        {R"({"url": "maps/data.qpa.qbm", "size": 84, "sha256": "CD", "more": [1]})", "maps/data.qpa.qbm", 84, "cd"},
+        {R"({"sha256": "cd", "size": 0, "url": "http://x/m"})", "http://x/m", 0, "cd"},
+        {R"({"url": "m", "size": 84})", "", 0, ""},
+        {R"({"url": "m", "sha256": "cd"})", "", 0, ""},
+        {R"({})", "", 0, ""},
+        {R"("maps/data.qpa.qbm")", "", 0, ""},
+        {R"([{"url": "m", "size": 1, "sha256": "cd"}])", "", 0, ""},
+        {"null", "", 0, ""},
+    };
+    for (const auto& r : rows) {
+        const PatchManifest m = Parsed(head + r.delta + "}]}");
+        ASSERT_EQ(m.files.size(), 1u) << r.delta;
+        EXPECT_EQ(m.files[0].map.url, r.url) << r.delta;
+        EXPECT_EQ(m.files[0].map.size, r.size) << r.delta;
+        EXPECT_EQ(m.files[0].map.sha256, r.sha256) << r.delta;
+        EXPECT_EQ(m.files[0].sha256, "ab");
+    }
+    for (const char* broken : {R"({"url": 5, "size": 1, "sha256": "cd"})", R"({"url": "m", "size": -1})", R"({"url")"})
+        Parsed(head + broken + "}]}", false);
+}

@@ -13,6 +13,11 @@ target_link_libraries(manifest_native_tests PRIVATE qirell_portable gtest gtest_
 add_test(NAME manifest_native_tests COMMAND manifest_native_tests --gtest_color=no)
 set_tests_properties(manifest_native_tests PROPERTIES TIMEOUT 120)
 
+add_executable(delta_native_tests ${CMAKE_SOURCE_DIR}/tests/transfer/BlockMatchTests.cpp)
+target_link_libraries(delta_native_tests PRIVATE qirell_portable gtest gtest_main)
+add_test(NAME delta_native_tests COMMAND delta_native_tests --gtest_color=no)
+set_tests_properties(delta_native_tests PROPERTIES TIMEOUT 300)
+
 option(QIRELL_FUZZ "Build the libFuzzer targets (clang only)" OFF)
 if(QIRELL_FUZZ)
   # The code under test carries the coverage instrumentation; only the target links the fuzzer's main.

@@ -21,6 +21,8 @@ The first path segment chooses the behaviour; the rest is the file's path under 
     /range200/<n>/<path>            without Range: cut after n bytes; with Range: 200 and the whole file
     /badrange/<n>/<path>            without Range: cut after n bytes; with Range: 206 whose
                                     Content-Range and bytes start one byte later than asked
+    /wrongrange/<path>              without Range: the file; with Range: 206 with the span asked for
+                                    and its right Content-Range, one byte in its middle changed
 
 The query never takes part in choosing the file. Every request is logged, before it is answered,
 as one JSON line: {"server", "method", "target", "user_agent", "headers": [[name, value], ...]}.
@@ -131,6 +133,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if kind in ("cuts", "range200", "badrange"):
             return self.ranged(kind, parts)
+        if kind == "wrongrange":
+            return self.wrong_range(parts[1:])
         takes = {"cut": 1, "extra": 1, "extra-open": 1, "wrong": 0, "slow": 1, "stall": 2}
         if kind not in takes:
             data = self.file_bytes("/".join(parts))
@@ -220,6 +224,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data[start:min(end, last + 1)])
         self.hard_close()
+
+    def wrong_range(self, parts):
+        data = self.file_bytes("/".join(parts))
+        if data is None:
+            return self.not_found()
+        asked = self.requested_range()
+        if asked is None or asked[0] >= len(data):
+            self.head(200, len(data))
+            self.wfile.write(data)
+            return
+        start, last = asked
+        last = len(data) - 1 if last is None else min(last, len(data) - 1)
+        span = bytearray(data[start:last + 1])
+        span[len(span) // 2] ^= 0x5A
+        self.send_response(206)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (start, last, len(data)))
+        self.send_header("Content-Length", str(len(span)))
+        self.end_headers()
+        self.wfile.write(bytes(span))
 
 
 def filler(n):

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 
@@ -15,7 +16,8 @@ namespace {
 constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
     "                             [--remove-dir PATH]... [--url-prefix PREFIX]\n"
-    "                             [--connections N] [--resume] [--sign KEYFILE [--expires-days N]]\n"
+    "                             [--connections N] [--resume] [--delta [--delta-min-size BYTES]]\n"
+    "                             [--sign KEYFILE [--expires-days N]]\n"
     "                             -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
@@ -30,6 +32,9 @@ constexpr const char* kBuildHelp =
     "  --connections N         players' patchers download up to N files at once (1 to 8)\n"
     "  --resume                a dropped download continues with a Range request (the server\n"
     "                          must answer Range requests)\n"
+    "  --delta                 also write block maps to OUT_DIR/maps/ so that patchers fetch only\n"
+    "                          the changed parts of large files (the server must answer Range requests)\n"
+    "  --delta-min-size BYTES  smallest file that gets a block map (default 1048576)\n"
     "  --sign KEYFILE          write OUT_DIR/manifest.json.sig, a signature by this private key\n"
     "  --expires-days N        with --sign: patchers that check signatures refuse the manifest\n"
     "                          N days from now (member \"expires\", UTC)\n"
@@ -47,6 +52,8 @@ struct BuildOptions {
     int expiresDays = 0;
     unsigned connections = 1;
     bool resume = false;
+    bool delta = false, haveMinSize = false;
+    uint64_t deltaMinSize = 1 << 20;
 };
 
 // The places one build touches: the output and, beside it, the folder it is built in and the folder
@@ -56,7 +63,7 @@ struct Places {
 };
 
 // Entries of an output folder that a build writes; anything else there is not the tool's to replace.
-const std::vector<std::string> kPublishedEntries = {"manifest.json", "manifest.json.sig", "files"};
+const std::vector<std::string> kPublishedEntries = {"manifest.json", "manifest.json.sig", "files", "maps"};
 
 int Usage(const std::string& message) {
     if (!message.empty()) Fail("build: " + message);
@@ -94,6 +101,13 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
                 return Usage("--connections takes a number from 1 to 8, not " + text);
         } else if (a == "--resume") {
             o.resume = true;
+        } else if (a == "--delta") {
+            o.delta = true;
+        } else if (a == "--delta-min-size") {
+            std::string text;
+            ok = value(text);
+            if (ok && !ParseByteCount(text, o.deltaMinSize)) return Usage("--delta-min-size takes a byte count");
+            o.haveMinSize = true;
         } else if (a == "--sign") {
             ok = value(o.signKey);
         } else if (a == "--expires-days") {
@@ -115,6 +129,7 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
     }
     if (o.release.empty() || o.out.empty() || !o.haveVersion) return Usage("");
     if (o.expiresDays > 0 && o.signKey.empty()) return Usage("--expires-days needs --sign");
+    if (o.haveMinSize && !o.delta) return Usage("--delta-min-size has no effect without --delta");
     return -1;
 }
 
@@ -286,6 +301,14 @@ bool CopyFiles(const Places& p, std::vector<ReleaseFile>& files, Progress& progr
     return true;
 }
 
+bool WriteMaps(const BuildOptions& o, const Places& p, std::vector<ReleaseFile>& files) {
+    if (!o.delta) return true;
+    std::string error;
+    if (WriteBlockMaps(p.staging, o.deltaMinSize, files, error)) return true;
+    Fail(error);
+    return false;
+}
+
 bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<ReleaseFile>& files,
                    const Removals& removals) {
     std::string text, error;
@@ -382,7 +405,8 @@ int RunBuild(const std::vector<std::string>& args) {
     }
     Progress progress;
     // Everything of the new output goes into the staging folder and is checked there first.
-    if (!MakeStaging(places) || !CopyFiles(places, files, progress) || !WriteManifest(o, places, files, removals) ||
+    if (!MakeStaging(places) || !CopyFiles(places, files, progress) || !WriteMaps(o, places, files) ||
+        !WriteManifest(o, places, files, removals) ||
         !CheckStaged(o, places) || !Publish(places)) {
         std::error_code ec;
         RemoveTree(places.staging, ec);

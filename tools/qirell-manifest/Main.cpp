@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kHelp =
     "usage: qirell-manifest COMMAND ...\n"
     "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX]\n"
+    "        [--connections N] [--resume] [--delta [--delta-min-size BYTES]]\n"
     "        [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
     "  verify OUT_DIR [--public-key PUBFILE ...]\n"
     "  keygen KEYFILE\n"

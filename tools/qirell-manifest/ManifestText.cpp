@@ -61,7 +61,11 @@ bool ManifestText(const std::string& version, const std::vector<ReleaseFile>& fi
             error = f.path + ": holds a control character";
             return false;
         }
-        text += ", \"size\": " + std::to_string(f.size) + ", \"sha256\": \"" + f.sha256 + "\"}";
+        text += ", \"size\": " + std::to_string(f.size) + ", \"sha256\": \"" + f.sha256 + "\"";
+        if (!f.map.url.empty())
+            text += ", \"delta\": {\"url\": \"" + f.map.url + "\", \"size\": " + std::to_string(f.map.size) +
+                    ", \"sha256\": \"" + f.map.sha256 + "\"}";
+        text += "}";
     }
     text += files.empty() ? "],\n" : "\n  ],\n";
     if (!AppendStringList(text, "delete_files", deleteFiles, error)) return false;

@@ -1,0 +1,258 @@
+// Delta download of one file: its block map, the blocks the local copy still holds, Range requests
+// for the rest, then the same size and SHA-256 check as a whole download. Any surprise ends the
+// attempt; the caller then downloads the whole file.
+#include <windows.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "base/Settings.h"
+#include "base/StatusBoard.h"
+#include "patch/RunState.h"
+#include "text/Text.h"
+#include "transfer/BlockMatch.h"
+#include "transfer/Sha256.h"
+#include "transfer/SizeText.h"
+
+namespace {
+
+// A gap of found blocks shorter than this between two changed stretches is fetched with them.
+constexpr uint64_t kMergeGap = 64 * 1024;
+constexpr uint64_t kMaxMapBytes = kBlockMapHeaderBytes + kMaxBlockCount * kBlockRecordBytes;
+constexpr DWORD kPublishEveryMs = 40;
+// Fetched bytes waiting for the writer at most: the ranges download while local blocks are copied.
+constexpr size_t kPrefetchCap = 8u << 20;
+
+// A second thread fetches the plan's ranges in order into a bounded queue; the assembly takes them out.
+struct Prefetch {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::vector<uint8_t>> chunks;
+    size_t queued = 0;
+    bool ended = false;   // every range fetched, or one failed
+    bool failed = false;
+    bool stop = false;    // the assembly needs no more
+};
+
+bool PushChunk(void* context, const uint8_t* data, size_t size) {
+    Prefetch& p = *static_cast<Prefetch*>(context);
+    std::unique_lock<std::mutex> hold(p.lock);
+    p.changed.wait(hold, [&] { return p.stop || p.queued < kPrefetchCap; });
+    if (p.stop) return false;
+    p.chunks.emplace_back(data, data + size);
+    p.queued += size;
+    p.changed.notify_all();
+    return true;
+}
+
+void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, const AssemblyPlan& plan, Prefetch& p) {
+    bool ok = true;
+    for (const Piece& piece : plan.pieces) {
+        if (piece.local) continue;
+        std::wstring ignored;
+        ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p, ignored);
+        if (!ok) break;
+    }
+    std::lock_guard<std::mutex> hold(p.lock);
+    p.ended = true;
+    p.failed = !ok;
+    p.changed.notify_all();
+}
+
+struct Delta {
+    RunState& run;
+    const ManifestFile& entry;
+    const std::wstring& displayName;
+    const std::wstring& fileUrl;
+    HANDLE old = INVALID_HANDLE_VALUE;
+    HANDLE side = INVALID_HANDLE_VALUE;
+    Sha256Stream digest{};
+    AssemblyState state{};
+    uint64_t fetchedPlanned = 0;
+    uint64_t oldSize = 0, scanned = 0;
+    DWORD lastPublish = 0;
+    std::string map{};  // the map's bytes while they arrive
+    Prefetch* prefetch = nullptr;
+};
+
+bool AppendMap(void* context, const uint8_t* data, size_t size) {
+    static_cast<Delta*>(context)->map.append(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+int RunProgress(const RunState& run) {
+    return static_cast<int>(static_cast<uint32_t>(run.bytesTotal == 0 ? 1000 : run.bytesDone * 1000 / run.bytesTotal));
+}
+
+// The scan moves no bytes into the new file, so the bar stays; the line says how far it is.
+void PublishScan(Delta& d, bool force) {
+    const DWORD now = GetTickCount();
+    if (!force && now - d.lastPublish < kPublishEveryMs) return;
+    d.lastPublish = now;
+    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
+                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.displayName + L" (" + FormatSize(d.scanned) + L" / " +
+                     FormatSize(d.oldSize) + L")",
+                 RunProgress(d.run));
+}
+
+size_t ReadNextOld(void* context, uint8_t* into, size_t most) {
+    Delta& d = *static_cast<Delta*>(context);
+    DWORD got = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(most, 1u << 30));
+    if (!ReadFile(d.old, into, ask, &got, nullptr)) return SIZE_MAX;
+    d.scanned += got;
+    PublishScan(d, false);
+    return got;
+}
+
+bool ReadOldAt(void* context, uint64_t offset, uint8_t* into, size_t length) {
+    Delta& d = *static_cast<Delta*>(context);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(d.old, at, nullptr, FILE_BEGIN)) return false;
+    DWORD got = 0;
+    return ReadFile(d.old, into, static_cast<DWORD>(length), &got, nullptr) && got == length;
+}
+
+void Publish(Delta& d, bool force) {
+    const DWORD now = GetTickCount();
+    if (!force && now - d.lastPublish < kPublishEveryMs) return;
+    d.lastPublish = now;
+    const RunState& run = d.run;
+    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
+                 L"กำลังประกอบ " + d.displayName + L" (" + FormatSize(d.state.written) + L" / " +
+                     FormatSize(d.entry.size) + L") ใช้ข้อมูลเดิม " + FormatSize(d.state.reused) +
+                     L", ดาวน์โหลด " + FormatSize(d.state.fetched) + L" จาก " + FormatSize(d.fetchedPlanned),
+                 RunProgress(run));
+}
+
+bool WriteSide(void* context, const uint8_t* data, size_t length) {
+    Delta& d = *static_cast<Delta*>(context);
+    DWORD written = 0;
+    if (!WriteFile(d.side, data, static_cast<DWORD>(length), &written, nullptr) || written != length) return false;
+    Sha256Add(d.digest, data, length);
+    d.run.bytesDone += length;
+    // state.written/reused/fetched are updated after this returns; publish what they will be.
+    Publish(d, false);
+    return true;
+}
+
+// The next `length` fetched bytes, which the prefetch thread requested for this very piece.
+bool FetchRange(void* context, uint64_t, uint64_t length) {
+    Delta& d = *static_cast<Delta*>(context);
+    Prefetch& p = *d.prefetch;
+    while (length) {
+        std::vector<uint8_t> chunk;
+        {
+            std::unique_lock<std::mutex> hold(p.lock);
+            p.changed.wait(hold, [&] { return !p.chunks.empty() || p.ended; });
+            if (p.chunks.empty()) return false;
+            chunk = std::move(p.chunks.front());
+            p.chunks.pop_front();
+            p.queued -= chunk.size();
+            p.changed.notify_all();
+        }
+        if (chunk.size() > length || !AssemblyWrite(d.state, chunk.data(), chunk.size())) return false;
+        length -= chunk.size();
+    }
+    return true;
+}
+
+// The map, fetched as exactly its listed bytes and checked against its digest and the entry.
+bool FetchMap(Delta& d, BlockMap& map) {
+    const BlockMapRef& ref = d.entry.map;
+    if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
+    const std::wstring url = ResolveFileUrl(Settings().manifestUrl, Utf8ToWide(ref.url));
+    std::wstring ignored;
+    d.map.reserve(static_cast<size_t>(ref.size));
+    if (!HttpGetRange(d.run.http, url, 0, ref.size - 1, ref.size, AppendMap, &d, ignored)) return false;
+    Sha256Stream s;
+    uint8_t digest[32];
+    Sha256Begin(s);
+    Sha256Add(s, d.map.data(), d.map.size());
+    if (!Sha256Finish(s, digest) || HexLower(digest, 32) != ref.sha256) return false;
+    std::string why;
+    const bool read = ReadBlockMap(reinterpret_cast<const uint8_t*>(d.map.data()), d.map.size(), map, why);
+    std::string().swap(d.map);
+    return read && map.fileSize == d.entry.size && HexLower(map.fileSha256, 32) == d.entry.sha256;
+}
+
+// True when the side file holds the verified new content.
+bool Attempt(Delta& d, const std::wstring& tempPath) {
+    BlockMap map;
+    if (!FetchMap(d, map)) return false;
+
+    PublishScan(d, true);
+    std::vector<uint64_t> found;
+    ScanStats stats;
+    if (!ScanForBlocks(map, ReadNextOld, &d, found, stats)) return false;
+    const AssemblyPlan plan = PlanAssembly(map, found, kMergeGap);
+    // Nothing to reuse: one whole GET is cheaper than ranges.
+    if (plan.reusedBytes == 0) return false;
+    d.fetchedPlanned = plan.fetchedBytes;
+
+    UniqueFile side(CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+    if (!side) return false;
+    d.side = side.get();
+    auto abandon = [&] {
+        side.reset();
+        DeleteFileW(tempPath.c_str());
+        return false;
+    };
+    if (!Sha256Begin(d.digest)) return abandon();
+    Prefetch prefetch;
+    d.prefetch = &prefetch;
+    std::thread fetcher;
+    try {
+        fetcher = std::thread([&] { FetchAll(d.run.http, d.fileUrl, d.entry.size, plan, prefetch); });
+    } catch (...) {
+        return abandon();
+    }
+    const AssemblyIo io{&d, ReadOldAt, FetchRange, WriteSide};
+    const AssemblyResult result = Assemble(map, plan, io, d.state);
+    {
+        std::lock_guard<std::mutex> hold(prefetch.lock);
+        prefetch.stop = true;
+        prefetch.changed.notify_all();
+    }
+    fetcher.join();
+    uint8_t digest[32];
+    const bool hashed = Sha256Finish(d.digest, digest);
+    side.reset();
+    if (result != AssemblyResult::Done || !hashed || d.state.written != d.entry.size ||
+        HexLower(digest, 32) != d.entry.sha256)
+        return abandon();
+    Publish(d, true);
+    return true;
+}
+
+}  // namespace
+
+bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const PlannedFile& file) {
+    if (entry.map.url.empty()) return false;
+    UniqueFile old(CreateFileW(file.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER oldSize;
+    if (!old || !GetFileSizeEx(old.get(), &oldSize)) return false;
+    Delta d{run, entry, file.localPath, file.fileUrl};
+    d.old = old.get();
+    d.oldSize = static_cast<uint64_t>(oldSize.QuadPart);
+    const uint64_t before = run.bytesDone;
+    if (Attempt(d, file.tempPath)) return true;
+    // The whole download that follows counts this file from its start again.
+    run.bytesDone = before;
+    return false;
+}
+
+bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload) {
+    for (const ManifestFile& entry : toDownload) {
+        if (entry.map.url.empty()) continue;
+        const DWORD a = GetFileAttributesW(ToLocalPath(entry.path).c_str());
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    }
+    return false;
+}
