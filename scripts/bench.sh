@@ -7,6 +7,7 @@ ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 trap qirell_env_down EXIT
 trap 'exit 130' INT TERM
 # Not under set -e: the prefix set-up has steps that may fail harmlessly (a wineserver already up).
+export QIRELL_BUILD_DIR="$ROOT/build"   # whose import-ca the servers use
 qirell_env_up "$ROOT/build/bench/env" servers || exit 1
 status=0
 python3 "$ROOT/scripts/bench.py" || status=1

@@ -12,7 +12,8 @@ dir=${2:?test environment folder}
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
-build="$(cd "$dir/.." && pwd)"
+# The build whose import-ca trusts the test CA: the folder above DIR unless QIRELL_BUILD_DIR says.
+build="${QIRELL_BUILD_DIR:-$(cd "$dir/.." && pwd)}"
 
 # Ends the process recorded in a pid file, but only if it still is the program we started.
 stop_recorded() {
