@@ -52,8 +52,9 @@ bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl,
 
     std::string signatureBytes;
     std::wstring failureText;
-    if (!HttpGetToMemory(session, SignatureFetchUrl(fetchUrl), signatureBytes, failureText))
-        return Fail(kUnusableHeadline, L"ไม่พบลายเซ็นของไฟล์ manifest.json บนเซิร์ฟเวอร์ (" + failureText + L")");
+    // Anything longer than a signature file can be is refused without reading it all.
+    if (!HttpGetToMemory(session, SignatureFetchUrl(fetchUrl), signatureBytes, failureText, kSignatureFileLimit + 1))
+        return Fail(kUnusableHeadline, L"ดึงลายเซ็นของไฟล์ manifest.json จากเซิร์ฟเวอร์ไม่สำเร็จ (" + failureText + L")");
     ManifestSignature signature;
     if (!ParseSignatureFile(signatureBytes, signature) || !SignedByCarriedKey(body, signature))
         return Fail(kUnusableHeadline, kBadSignature);

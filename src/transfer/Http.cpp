@@ -7,8 +7,6 @@
 #include "transfer/ServerFacts.h"
 
 namespace {
-// A manifest is a few megabytes at most; a server streaming without end must not exhaust memory.
-constexpr size_t kBodyCap = size_t(64) << 20;
 constexpr DWORD kRangeBuffer = 65536;
 }  // namespace
 
@@ -26,7 +24,7 @@ bool OpenHttpSession(HttpSession& session, std::wstring& failureText) {
 }
 
 bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
-                     std::wstring& failureText) {
+                     std::wstring& failureText, size_t bodyCap) {
     GetRequest get;
     switch (PrepareGet(session.handle.get(), requestUrl, kManifestTimeouts, get)) {
     case PrepareStep::Url: failureText = L"URL ไม่ถูกต้อง: " + requestUrl; return false;
@@ -49,7 +47,7 @@ bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-        if (available > kBodyCap - received.size()) {
+        if (available > bodyCap - received.size()) {
             failureText = L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด";
             return false;
         }

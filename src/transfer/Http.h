@@ -15,9 +15,13 @@ bool OpenHttpSession(HttpSession& session, std::wstring& failureText);
 // Sessions opened in this process so far; tests count a run's sessions with it.
 extern std::atomic<unsigned> gHttpSessionsOpened;
 
-// One blocking GET of the whole body into memory; true exactly when the server answered 200.
+// A manifest is a few megabytes at most; a server streaming without end must not exhaust memory.
+constexpr size_t kManifestBodyCap = size_t(64) << 20;
+
+// One blocking GET of the whole body into memory; true exactly when the server answered 200 with at
+// most bodyCap bytes.
 bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
-                     std::wstring& failureText);
+                     std::wstring& failureText, size_t bodyCap = kManifestBodyCap);
 // The same on a session of its own, for callers outside a run.
 bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText);
 
