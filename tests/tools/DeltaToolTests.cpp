@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sys/wait.h>
 
@@ -101,6 +102,43 @@ TEST(ToolDelta, MapsForFilesFromTheThresholdUpDescribedInTheirEntries) {
     for (const char* bad : {" --delta-min-size 5000", " --delta --delta-min-size", " --delta --delta-min-size 1e6",
                             " --delta --delta-min-size -5", " --delta --delta-min-size 99999999999999999999"})
         EXPECT_EQ(Tool(args + bad), 2) << bad;
+    fs::remove_all(release);
+    fs::remove_all(out);
+}
+
+TEST(ToolDelta, VerifyFindsEveryMapThePatcherWouldThrowAway) {
+    const fs::path release = FreshFolder("vrelease"), out = FreshFolder("vout");
+    Put(release / "a.bin", Random(9000, 4));
+    Put(release / "b.bin", Random(9000, 5));
+    ASSERT_EQ(Tool("build '" + release.string() + "' --version 1 --delta --delta-min-size 1 -o '" + out.string() + "'"), 0);
+    ASSERT_EQ(Tool("verify '" + out.string() + "'"), 0);
+    const fs::path a = out / "maps/a.bin.qbm", b = out / "maps/b.bin.qbm";
+    const std::string mapA = Slurp(a), mapB = Slurp(b), manifest = Slurp(out / "manifest.json");
+    const struct {
+        const char* name;
+        std::function<void()> damage;
+    } cases[] = {
+        {"missing", [&] { fs::remove(a); }},
+        {"one byte changed", [&] { std::string m = mapA; m[70] ^= 1; Put(a, m); }},
+        {"another file's map", [&] { Put(a, mapB); }},
+        {"another file's map, listed as this one's", [&] {
+             std::string m = manifest;
+             const size_t at = m.find(HexSha256(mapA));
+             ASSERT_NE(at, std::string::npos);
+             m.replace(at, 64, HexSha256(mapB));
+             Put(out / "manifest.json", m);
+             Put(a, mapB);
+         }},
+    };
+    for (const auto& c : cases) {
+        c.damage();
+        std::vector<std::string> problems;
+        VerifyPublished(out, "", problems);
+        ASSERT_EQ(problems.size(), 1u) << c.name;
+        EXPECT_NE(problems[0].find("a.bin: block map"), std::string::npos) << c.name << ": " << problems[0];
+        Put(a, mapA);
+        Put(out / "manifest.json", manifest);
+    }
     fs::remove_all(release);
     fs::remove_all(out);
 }

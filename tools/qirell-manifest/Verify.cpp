@@ -1,8 +1,10 @@
 #include <cstdio>
 #include <set>
 
+#include "Sha256.h"
 #include "Tool.h"
 #include "patch/PathRule.h"
+#include "transfer/BlockMap.h"
 
 namespace {
 
@@ -13,7 +15,8 @@ constexpr const char* kVerifyHelp =
     "player's Windows folder holds exactly (the same name rules as build, letter case as Windows folds\n"
     "it); every address, resolved as the patcher resolves it, reaches a file in OUT_DIR with the\n"
     "listed size and SHA-256; no removal entry is one the patcher refuses, the game folder itself,\n"
-    "data, or a listed file. Absolute addresses are looked for under OUT_DIR/files/: those starting\n"
+    "data, or a listed file; every block map is where its address leads, with its listed size and\n"
+    "SHA-256, and describes its entry's file. Absolute addresses are looked for under OUT_DIR/files/: those starting\n"
     "with PREFIX at files/<rest of the address>, others at files/<path> when they end in the path.\n"
     "Each problem is reported; exit code 1 on any.\n"
     "  --public-key FILE   also check manifest.json.sig: made by one of these keys (PEM, repeatable)\n"
@@ -63,6 +66,39 @@ void CheckFiles(const fs::path& root, const PatchManifest& manifest, const std::
     CheckCaseClashes(named, problems);
 }
 
+// A patcher falls back to the whole file on any of these, so each is a map that saves nobody anything.
+void CheckBlockMaps(const fs::path& root, const PatchManifest& manifest, std::vector<std::string>& problems) {
+    for (const ManifestFile& f : manifest.files) {
+        if (f.map.url.empty()) continue;
+        const std::string shown = Printable(f.path) + ": block map " + Printable(f.map.url);
+        std::string local, problem, bytes;
+        // Maps are addressed beside the manifest, whatever the files' prefix.
+        if (!AddressToPublished(f.map.url, f.path + ".qbm", "", local, problem)) {
+            problems.push_back(shown + ": " + problem);
+            continue;
+        }
+        if (!ReadWholeFile(root / Utf8ToPath(local), bytes)) {
+            problems.push_back(shown + ": missing (" + Printable(local) + ")");
+            continue;
+        }
+        ToolSha256 h;
+        Sha256Begin(h);
+        Sha256Add(h, bytes.data(), bytes.size());
+        if (bytes.size() != f.map.size || Sha256FinishHex(h) != f.map.sha256) {
+            problems.push_back(shown + ": size or SHA-256 differs from the manifest's");
+            continue;
+        }
+        BlockMap map;
+        std::string why;
+        if (!ReadBlockMap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), map, why)) {
+            problems.push_back(shown + ": " + why);
+            continue;
+        }
+        if (map.fileSize != f.size || HexBytes(map.fileSha256, sizeof map.fileSha256) != f.sha256)
+            problems.push_back(shown + ": describes another file than the entry");
+    }
+}
+
 void CheckRemovals(const PatchManifest& manifest, std::vector<std::string>& problems) {
     std::set<std::string> listed;
     for (const ManifestFile& f : manifest.files) listed.insert(FoldCase(ResolveRelativePath(f.path)));
@@ -90,6 +126,7 @@ void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::ve
     }
     if (manifest.files.empty()) problems.push_back("manifest.json: lists no files; the patcher rejects it");
     CheckFiles(root, manifest, urlPrefix, problems);
+    CheckBlockMaps(root, manifest, problems);
     CheckRemovals(manifest, problems);
 }
 
