@@ -14,16 +14,6 @@ namespace {
 #define REQUIRE_SERVERS() \
     if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
 
-std::string Pattern(size_t n, uint32_t seed) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 7;
-    for (auto& c : s) {
-        x = x * 1664525u + 1013904223u;
-        c = static_cast<char>(x >> 24);
-    }
-    return s;
-}
-
 std::string MapOf(const std::string& content) {
     BlockMapBuilder b;
     BlockMapBegin(b, content.size());
@@ -34,12 +24,12 @@ std::string MapOf(const std::string& content) {
 
 // The old file with a few bytes inserted near the start, scattered changes and an appended tail.
 std::string NewVersion(const std::string& old, size_t changes) {
-    std::string s = old.substr(0, 1000) + Pattern(4096, 99) + old.substr(1000);
+    std::string s = old.substr(0, 1000) + qt::Pattern(4096, 99) + old.substr(1000);
     for (size_t i = 1; i <= changes; ++i) {
         const size_t at = s.size() * i / (changes + 1);
-        s.replace(at, 700, Pattern(700, static_cast<uint32_t>(i)));
+        s.replace(at, 700, qt::Pattern(700, static_cast<uint32_t>(i)));
     }
-    return s + Pattern(300000, 98);
+    return s + qt::Pattern(300000, 98);
 }
 
 struct Published {
@@ -121,7 +111,7 @@ bool NoSideFile(const std::wstring& game) { return !qt::Exists(game + L"\\data.q
 TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
     REQUIRE_SERVERS();
     const pt::Site site = pt::MakeSite("delta-main");
-    const std::string old = Pattern(24u << 20, 1);
+    const std::string old = qt::Pattern(24u << 20, 1);
     const std::string fresh = NewVersion(old, 10);
     const Published pub = Publish(site, {fresh});
     const std::wstring game = Game("main", &old);
@@ -186,9 +176,9 @@ TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
 
 TEST(Delta, AnythingUnexpectedFallsBackOnceToTheWholeFile) {
     REQUIRE_SERVERS();
-    const std::string old = Pattern(3u << 20, 2);
+    const std::string old = qt::Pattern(3u << 20, 2);
     const std::string fresh = NewVersion(old, 3);
-    const std::string otherMap = MapOf(Pattern(fresh.size(), 3));
+    const std::string otherMap = MapOf(qt::Pattern(fresh.size(), 3));
     std::string garbage = MapOf(fresh);
     garbage[20] ^= 1;  // the file size no longer fits the block count
     const struct Case {
@@ -240,7 +230,7 @@ TEST(Delta, AnythingUnexpectedFallsBackOnceToTheWholeFile) {
 
 TEST(Delta, AFailedFallbackIsThePlainFailureAndAMissingFileIsNotSearched) {
     REQUIRE_SERVERS();
-    const std::string old = Pattern(2u << 20, 4);
+    const std::string old = qt::Pattern(2u << 20, 4);
     const std::string fresh = NewVersion(old, 2);
 
     const pt::Site broken = pt::MakeSite("delta-404");
@@ -272,7 +262,7 @@ TEST(Delta, AKillDuringAssemblyLeavesTheOldFileAndTheNextRunConverges) {
     REQUIRE_SERVERS();
     const std::string exeBytes = qt::ReadBytes(qt::BinaryDir() + L"\\QirellPatcher.exe");
     ASSERT_FALSE(exeBytes.empty());
-    const std::string old = Pattern(64u << 20, 5);
+    const std::string old = qt::Pattern(64u << 20, 5);
     const std::string fresh = NewVersion(old, 20);
     const pt::Site site = pt::MakeSite("delta-kill");
     const std::string url = Publish(site, {fresh}).manifestUrl;

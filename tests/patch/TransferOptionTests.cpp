@@ -25,16 +25,6 @@ std::string Options(unsigned connections, bool resume) {
     return ",\n  \"download\": {" + members + "}";
 }
 
-std::string Pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 7;
-    for (auto& c : s) {
-        x = x * 1664525u + 1013904223u;
-        c = static_cast<char>(x >> 24);
-    }
-    return s;
-}
-
 std::string Name(int i) { return "f" + std::to_string(i) + ".bin"; }
 
 // Five files served by the fault server; fault[i] empty serves file i plainly.
@@ -42,7 +32,7 @@ std::vector<Entry> Files(const pt::Site& site, const std::vector<std::string>& f
     std::vector<Entry> entries;
     for (size_t i = 0; i < faults.size(); ++i) {
         const int n = static_cast<int>(i) + 1;
-        entries.push_back({Name(n), Pattern(size, n), qt::FaultUrl(faults[i], site.name + "/files/" + Name(n))});
+        entries.push_back({Name(n), qt::Pattern(size, n), qt::FaultUrl(faults[i], site.name + "/files/" + Name(n))});
     }
     return entries;
 }
@@ -128,7 +118,7 @@ TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
         pt::Site site = pt::MakeSite("sessions");
         std::vector<Entry> entries;
         for (int i = 1; i <= 6; ++i)
-            entries.push_back({"d" + std::to_string(i % 3) + "/" + Name(i), Pattern(20000, i)});
+            entries.push_back({"d" + std::to_string(i % 3) + "/" + Name(i), qt::Pattern(20000, i)});
         const std::string url = pt::Publish(site, "s", entries, {}, {}, Options(o.connections, o.resume));
         std::wstring game = qt::FreshDir(L"options-sessions");
         Counted run = RunCounted(game, url);

@@ -144,6 +144,16 @@ ProcessResult RunProcess(const std::wstring& exe, const std::wstring& args, cons
     return r;
 }
 
+std::string Pattern(size_t n, uint32_t seed) {
+    std::string s(n, '\0');
+    uint32_t x = seed * 2654435761u + 7;
+    for (auto& c : s) {
+        x = x * 1664525u + 1013904223u;
+        c = static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
 std::string Sha256Hex(const std::string& bytes) {
     BCRYPT_ALG_HANDLE alg = nullptr;
     BCRYPT_HASH_HANDLE hash = nullptr;

@@ -40,5 +40,7 @@ HANDLE StartProcess(const std::wstring& exe, const std::wstring& args, const std
 std::string Utf8(const std::wstring& w);
 std::wstring Wide(const std::string& s);
 std::string Sha256Hex(const std::string& bytes);  // via CNG, independent of the code under test
+// n bytes that look random and differ with the seed; the same for the same arguments.
+std::string Pattern(size_t n, uint32_t seed);
 
 }  // namespace qt

@@ -15,13 +15,10 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 cleanup() { rm -rf "$www" "$work"; }
 trap cleanup EXIT
 
-tooldir="$build/tool-native"
-compiler=$(command -v clang++ || command -v g++)
+# The tool, built natively here so the test needs nothing else prepared.
 mkdir -p "$work"
-timeout 300 cmake -S "$src" -B "$tooldir" -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_BUILD_TYPE=Release >"$work/cmake.log" 2>&1 &&
-  timeout 300 cmake --build "$tooldir" -j2 --target qirell-manifest >>"$work/cmake.log" 2>&1 ||
-  { cat "$work/cmake.log"; echo "FAIL: the native manifest tool did not build"; exit 1; }
-tool="$tooldir/tools/qirell-manifest/qirell-manifest"
+. "$(dirname "${BASH_SOURCE[0]}")/native-tool.sh"
+tool=$(native_tool "$src" "$build" "$work/cmake.log") || exit 1
 
 v1="$work/release-1" v2="$work/release-2"
 mkdir -p "$v1" "$v2"

@@ -14,12 +14,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 cleanup() { rm -rf "$QIRELL_TEST_WWW/$prefix"; }
 trap cleanup EXIT
 
-tooldir="$build/tool-native"
-compiler=$(command -v clang++ || command -v g++)
-timeout 300 cmake -S "$src" -B "$tooldir" -DCMAKE_CXX_COMPILER="$compiler" -DCMAKE_BUILD_TYPE=Release >"$work.cmake.log" 2>&1 &&
-  timeout 300 cmake --build "$tooldir" -j2 --target qirell-manifest >>"$work.cmake.log" 2>&1 ||
-  { cat "$work.cmake.log"; echo "FAIL: the native manifest tool did not build"; exit 1; }
-tool="$tooldir/tools/qirell-manifest/qirell-manifest"
+# The tool, built natively here so the test needs nothing else prepared.
+. "$(dirname "${BASH_SOURCE[0]}")/native-tool.sh"
+tool=$(native_tool "$src" "$build" "$work.cmake.log") || exit 1
 
 rm -rf "$work"
 mkdir -p "$work"

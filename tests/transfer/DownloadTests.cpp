@@ -13,16 +13,6 @@ namespace {
 #define NEED_SERVERS() \
     if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
 
-std::string Pattern(size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (auto& c : s) {
-        x = x * 1664525u + 1013904223u;
-        c = static_cast<char>(x >> 24);
-    }
-    return s;
-}
-
 struct Outcome {
     bool ok = false;
     std::wstring failure = L"untouched";
@@ -36,7 +26,7 @@ Outcome Download(const std::string& url, const std::wstring& temp, const std::ws
     return o;
 }
 
-const std::string kBody = Pattern(200000, 1);
+const std::string kBody = qt::Pattern(200000, 1);
 
 class Downloads : public ::testing::Test {
 protected:
@@ -93,7 +83,7 @@ TEST_F(Downloads, OutcomesByAnswer) {
 
 TEST_F(Downloads, OversizedBodyNeverGrowsTheSideFile) {
     // 5 MB more than announced: watch the side file while it downloads.
-    ASSERT_TRUE(qt::PublishFile("dl/big.bin", Pattern(6 << 20, 3)));
+    ASSERT_TRUE(qt::PublishFile("dl/big.bin", qt::Pattern(6 << 20, 3)));
     const uint64_t expected = 1 << 20;
     std::atomic<bool> done{false};
     std::atomic<uint64_t> largest{0};
