@@ -163,10 +163,16 @@ def main():
     new_sha = entry["sha256"]
     for e in manifest["files"]:
         e.pop("delta", None)
-    with open(os.path.join(site, "manifest-full.json"), "w") as f:
+    # Outside the tool's output folder, which may hold only what the tool writes there; its files
+    # are the published ones, by absolute address.
+    full_site = site + "-full"
+    os.makedirs(full_site, exist_ok=True)
+    for e in manifest["files"]:
+        e["url"] = "http://localhost:%s/%s/%s" % (PORT, SITE, e.get("url") or "files/" + e["path"])
+    with open(os.path.join(full_site, "manifest.json"), "w") as f:
         json.dump(manifest, f)
     delta_url = "http://localhost:%s/%s/manifest.json" % (PORT, SITE)
-    full_url = "http://localhost:%s/%s/manifest-full.json" % (PORT, SITE)
+    full_url = "http://localhost:%s/%s-full/manifest.json" % (PORT, SITE)
 
     game = os.path.join(WORK, "game")
     os.makedirs(game, exist_ok=True)

@@ -37,8 +37,9 @@ bool ReadStampBlock(const uint8_t* block, size_t size, StampSettings& out) {
     return true;
 }
 
-bool ParsePublicKeyList(std::string_view text, std::vector<PublicKey>& keys) {
-    keys.clear();
+namespace {
+
+bool ParseKeys(std::string_view text, std::vector<PublicKey>& keys) {
     if (text.empty()) return true;
     size_t start = 0;
     for (;;) {
@@ -55,6 +56,16 @@ bool ParsePublicKeyList(std::string_view text, std::vector<PublicKey>& keys) {
         if (end == text.size()) return true;
         start = end + 1;
     }
+}
+
+}  // namespace
+
+// All or nothing: a list with one bad item leaves no keys.
+bool ParsePublicKeyList(std::string_view text, std::vector<PublicKey>& keys) {
+    std::vector<PublicKey> parsed;
+    const bool ok = ParseKeys(text, parsed);
+    keys = ok ? std::move(parsed) : std::vector<PublicKey>{};
+    return ok;
 }
 
 std::string PublicKeyHex(const PublicKey& key) {

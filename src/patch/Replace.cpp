@@ -45,6 +45,9 @@ bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) 
         if (movedAside) MoveFileExW(aside.c_str(), localPath.c_str(), 0);
         Sleep(kSwapPauseMs);
     }
+    // A put-back that failed above gets one more try: the folder must keep a patcher under its name.
+    if (self && GetFileAttributesW(localPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        MoveFileExW(aside.c_str(), localPath.c_str(), 0);
     return false;
 }
 

@@ -71,8 +71,9 @@ struct AssemblyState {
     bool writeFailed = false;
 };
 
-// Writes the whole new file piece by piece; every block, local or fetched, is checked against its
-// strong hash before it is written, so a wrong byte stops the assembly at the block that holds it.
+// Writes the whole new file piece by piece. Fetched blocks are checked against their strong hash
+// before they are written, so a wrong byte from the server stops the assembly at its block; local
+// blocks were confirmed when the scan found them, and the whole file's SHA-256 catches any change since.
 AssemblyResult Assemble(const BlockMap& map, const AssemblyPlan& plan, const AssemblyIo& io, AssemblyState& state);
 // For the fetch callback: bytes of the current fetched piece; false when they overrun it or fail a check.
 bool AssemblyWrite(AssemblyState& state, const uint8_t* data, size_t length);

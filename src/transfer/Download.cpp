@@ -57,8 +57,7 @@ bool StartOver(Transfer& t) {
     }
     const uint64_t dropped = t.received;
     t.received = 0;
-    t.digest = Sha256Stream{};
-    Sha256Begin(t.digest);
+    Sha256Begin(t.digest);  // releases the old hash before its provider
     Report(t, -static_cast<int64_t>(dropped));
     return true;
 }

@@ -52,6 +52,10 @@ PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTim
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, RequestFlags(*target)));
     if (!out.request) return PrepareStep::Request;
     WinHttpSetTimeouts(out.request.get(), timeouts.resolve, timeouts.connect, timeouts.send, timeouts.receive);
+    // The run's requests share one session: a cookie set by one answer must not ride along on the
+    // next requests, as it could not when every request had a session of its own.
+    DWORD noCookies = WINHTTP_DISABLE_COOKIES;
+    WinHttpSetOption(out.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies);
     return PrepareStep::Done;
 }
 

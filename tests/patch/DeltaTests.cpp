@@ -8,6 +8,7 @@
 #include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "transfer/BlockMap.h"
+#include "transfer/Http.h"
 
 namespace {
 
@@ -72,14 +73,20 @@ std::wstring Game(const std::string& name, const std::string* old) {
     return game;
 }
 
-// Requests naming the site, once at least `atLeast` of them are logged (bounded wait).
-std::vector<qt::ServerRequest> Seen(const qt::LogMark& mark, const std::string& site, size_t atLeast) {
-    std::vector<qt::ServerRequest> seen;
-    for (int i = 0; i < 300; ++i) {
-        seen = qt::RequestsFor(mark, "/" + site + "/");
-        if (seen.size() >= atLeast) break;
-        Sleep(10);
+// Requests naming the site, read once both servers have logged a request made after the run: a log
+// line is written only after its answer has gone out, so a count alone could read a log half written.
+std::vector<qt::ServerRequest> Seen(const qt::LogMark& mark, const std::string& site) {
+    const std::string settle = "/" + site + "/log-settled";
+    for (const std::string& url : {qt::HttpUrl(site + "/log-settled"), qt::FaultUrl("", site + "/log-settled")}) {
+        std::string body;
+        std::wstring failure;
+        HttpGetToMemory(qt::Wide(url), body, failure);  // a 404, wanted only for its log line
     }
+    std::vector<qt::ServerRequest> seen;
+    for (int i = 0; i < 300 && qt::RequestsFor(mark, settle).size() < 2; ++i) Sleep(10);
+    EXPECT_EQ(qt::RequestsFor(mark, settle).size(), 2u) << "the servers' logs did not settle";
+    for (const qt::ServerRequest& r : qt::RequestsFor(mark, "/" + site + "/"))
+        if (r.target.find(settle) == std::string::npos) seen.push_back(r);
     return seen;
 }
 
@@ -100,7 +107,10 @@ Counts Count(const std::vector<qt::ServerRequest>& seen) {
             }
             ++c.ranges;
             unsigned long long first = 0, last = 0;
-            if (sscanf(range.c_str(), "bytes=%llu-%llu", &first, &last) == 2) c.rangeBytes += last - first + 1;
+            if (sscanf(range.c_str(), "bytes=%llu-%llu", &first, &last) == 2)
+                c.rangeBytes += last - first + 1;
+            else
+                ADD_FAILURE() << "a range without both ends: " << range;
         }
     }
     return c;
@@ -132,7 +142,7 @@ TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
     ASSERT_EQ(run.exitCode, 0) << qt::Utf8(run.status.detail);
     EXPECT_TRUE(qt::ReadBytes(game + L"\\data.qpa") == fresh);
     EXPECT_TRUE(NoSideFile(game));
-    const Counts c = Count(Seen(mark, site.name, 2));
+    const Counts c = Count(Seen(mark, site.name));
     EXPECT_EQ(c.maps, 1u);
     EXPECT_EQ(c.whole, 0u) << "the whole file was downloaded";
     EXPECT_GE(c.ranges, 2u);
@@ -161,7 +171,7 @@ TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
     qt::LogMark mark2 = qt::MarkLogs();
     ASSERT_EQ(pt::RunInProcess(game2, pubBoth.manifestUrl).exitCode, 0);
     EXPECT_TRUE(qt::ReadBytes(game2 + L"\\data.qpa") == fresh);
-    const Counts c2 = Count(Seen(mark2, both.name, 2));
+    const Counts c2 = Count(Seen(mark2, both.name));
     EXPECT_EQ(c2.maps, 1u);
     EXPECT_EQ(c2.whole, 0u);
 
@@ -169,7 +179,7 @@ TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
     mark = qt::MarkLogs();
     const pt::RunResult again = pt::RunInProcess(game, pub.manifestUrl);
     ASSERT_EQ(again.exitCode, 0);
-    const std::vector<qt::ServerRequest> second = Seen(mark, site.name, 1);
+    const std::vector<qt::ServerRequest> second = Seen(mark, site.name);
     ASSERT_EQ(second.size(), 1u);
     EXPECT_NE(second[0].target.find("manifest.json"), std::string::npos);
 }
@@ -222,7 +232,7 @@ TEST(Delta, AnythingUnexpectedFallsBackOnceToTheWholeFile) {
         EXPECT_EQ(run.exitCode, 0) << qt::Utf8(run.status.detail);
         EXPECT_TRUE(qt::ReadBytes(game + L"\\data.qpa") == fresh);
         EXPECT_TRUE(NoSideFile(game));
-        const Counts c = Count(Seen(mark, site.name, 3));
+        const Counts c = Count(Seen(mark, site.name));
         EXPECT_EQ(c.maps, 1u);
         EXPECT_EQ(c.whole, 1u) << "exactly one whole download after the delta attempt";
     }
@@ -251,7 +261,7 @@ TEST(Delta, AFailedFallbackIsThePlainFailureAndAMissingFileIsNotSearched) {
     const qt::LogMark mark = qt::MarkLogs();
     const pt::RunResult fresh1 = pt::RunInProcess(empty, pub.manifestUrl, true);
     EXPECT_TRUE(qt::ReadBytes(empty + L"\\data.qpa") == fresh) << qt::Utf8(fresh1.status.detail);
-    const Counts c = Count(Seen(mark, site.name, 2));
+    const Counts c = Count(Seen(mark, site.name));
     EXPECT_EQ(c.maps, 0u);
     EXPECT_EQ(c.whole, 1u);
 }

@@ -577,7 +577,9 @@ TEST(RemoveTreeDepth, ATreeAThousandLevelsDeepGoesOnASmallStack) {
     struct Job {
         std::wstring dir;
         bool removed = false;
-    } job{base + L"\\deep"};
+    };
+    // On the heap: a thread still running when the wait gives up must not outlive what it reads.
+    Job* job = new Job{base + L"\\deep"};
     HANDLE thread = CreateThread(
         nullptr, 0,
         [](void* param) -> DWORD {
@@ -593,11 +595,13 @@ TEST(RemoveTreeDepth, ATreeAThousandLevelsDeepGoesOnASmallStack) {
             j->removed = RemoveTree(j->dir);
             return 0;
         },
-        &job, 0, nullptr);
+        job, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     const DWORD waited = WaitForSingleObject(thread, 300000);
     CloseHandle(thread);
-    ASSERT_EQ(waited, WAIT_OBJECT_0);
-    EXPECT_TRUE(job.removed) << levels << " levels";
+    ASSERT_EQ(waited, WAIT_OBJECT_0);  // the job is left to the thread then
+    const bool removed = job->removed;
+    delete job;
+    EXPECT_TRUE(removed) << levels << " levels";
     EXPECT_FALSE(qt::Exists(base + L"\\deep"));
 }

@@ -107,6 +107,21 @@ TEST(PlainManifest, OneGetPerFileInOrderOnOneSessionNoRangeAndNothingAfterAFailu
     EXPECT_TRUE(NoSideFiles(game));
 }
 
+TEST(Sessions, ACookieFromOneAnswerIsNeverSentWithTheNext) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("cookies");
+    std::vector<Entry> entries = Files(site, {"cookie", "cookie", "cookie"}, 1000);
+    pt::Publish(site, "c", entries);
+    std::wstring game = OldGame("cookies", 3);
+    const qt::LogMark mark = qt::MarkLogs();
+    Counted run = RunCounted(game, qt::FaultUrl("cookie", "cookies/manifest.json"));
+    const auto seen = FaultRequests(mark, "cookies", 4);
+
+    EXPECT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
+    ASSERT_EQ(seen.size(), 4u);
+    for (const auto& r : seen) EXPECT_FALSE(r.Has("Cookie")) << r.target << ": " << r.Header("Cookie");
+}
+
 TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
     REQUIRE_SERVERS();
     const struct {

@@ -21,6 +21,7 @@ The first path segment chooses the behaviour; the rest is the file's path under 
     /range200/<n>/<path>            without Range: cut after n bytes; with Range: 200 and the whole file
     /badrange/<n>/<path>            without Range: cut after n bytes; with Range: 206 whose
                                     Content-Range and bytes start one byte later than asked
+    /cookie/<path>                  the file, with a Set-Cookie header
     /wrongrange/<path>              without Range: the file; with Range: 206 with the span asked for
                                     and its right Content-Range, one byte in its middle changed
 
@@ -135,6 +136,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.ranged(kind, parts)
         if kind == "wrongrange":
             return self.wrong_range(parts[1:])
+        if kind == "cookie":
+            data = self.file_bytes("/".join(parts[1:]))
+            if data is None:
+                return self.not_found()
+            self.send_response(200)
+            self.send_header("Set-Cookie", "visit=%s; Path=/" % "-".join(parts[1:]))
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data)
+            return
         takes = {"cut": 1, "extra": 1, "extra-open": 1, "wrong": 0, "slow": 1, "stall": 2}
         if kind not in takes:
             data = self.file_bytes("/".join(parts))

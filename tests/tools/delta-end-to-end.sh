@@ -57,6 +57,14 @@ for line in sys.stdin:
 print(total, whole)'
 }
 
+# settle LOG PORT MARK: one more request, then waits (bounded) until it is logged, so the lines of every
+# request before it are there too (a log line is written after its answer).
+settle() {
+  curl -s -o /dev/null "http://localhost:$2/$site/log-settled"
+  for _ in $(seq 50); do tail -n +"$3" "$1" | grep -q "/$site/log-settled" && return 0; sleep 0.1; done
+  fail "the log $1 did not settle"
+}
+
 run_patcher() {  # $1 game folder, $2 manifest address
   (cd "$1" && timeout 180 bash "$src/cmake/wine-run.sh" "$1/QirellPatcher.exe" --auto-close --url "$2")
 }
@@ -67,7 +75,7 @@ mark=$(($(wc -l < "$QIRELL_TEST_NGINX_LOG") + 1))
 run_patcher "$game" "http://localhost:$QIRELL_TEST_HTTP_PORT/$site/manifest.json" || fail "delta run failed"
 cmp -s "$game/data.qpa" "$v2/data.qpa" || fail "data.qpa differs from release 2 after the delta run"
 [ -z "$(find "$game" -name '*.patch.tmp')" ] || fail "side files left behind"
-for _ in $(seq 50); do [ "$(tail -n +"$mark" "$QIRELL_TEST_NGINX_LOG" | grep -c "/$site/")" -ge 3 ] && break; sleep 0.1; done
+settle "$QIRELL_TEST_NGINX_LOG" "$QIRELL_TEST_HTTP_PORT" "$mark"
 read -r bytes whole < <(sent "$mark")
 echo "delta run: nginx sent $bytes bytes for a $size-byte file (map included)"
 [ "$whole" = 0 ] || fail "data.qpa was downloaded whole ($whole times)"
@@ -79,6 +87,7 @@ cp -a "$v1" "$game2"
 fmark=$(($(wc -l < "$QIRELL_TEST_FAULT_LOG") + 1))
 run_patcher "$game2" "http://localhost:$QIRELL_TEST_FAULT_PORT/$site/manifest.json" || fail "fallback run failed"
 cmp -s "$game2/data.qpa" "$v2/data.qpa" || fail "data.qpa differs from release 2 after the fallback"
+settle "$QIRELL_TEST_FAULT_LOG" "$QIRELL_TEST_FAULT_PORT" "$fmark"
 maps=$(tail -n +"$fmark" "$QIRELL_TEST_FAULT_LOG" | grep -c "/$site/maps/data.qpa.qbm")
 plain=$(tail -n +"$fmark" "$QIRELL_TEST_FAULT_LOG" | grep -c "\"target\": *\"/$site/files/data.qpa\"")
 [ "$maps" = 1 ] || fail "map requested $maps times from the fault server"

@@ -61,6 +61,7 @@ grep -q '"screens"' "$www/manifest.json" && fail "screens, never named, is in de
 
 # The Windows build of the tool writes the same bytes as the Linux one.
 winexe="$build/tools/qirell-manifest/qirell-manifest.exe"
+[ -f "$winexe" ] || fail "the Windows tool was not built ($winexe)"
 if [ -f "$winexe" ]; then
   (cd "$work" && timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-2 --version 2 \
      --previous published-1/manifest.json --remove-dir gone -o published-win) || fail "the Windows tool's build"

@@ -184,6 +184,7 @@ refuse "an Authenticode-signed image" signed.exe --url "$base/x"
 # The Windows build of the tool (CNG) stamps the same bytes, and its keys and signatures and those of
 # the Linux build (libcrypto) are interchangeable.
 winexe="$build/tools/qirell-manifest/qirell-manifest.exe"
+[ -f "$winexe" ] || fail "the Windows tool was not built ($winexe)"
 if [ -f "$winexe" ]; then
   cp "$exe" built.exe
   timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" stamp built.exe --url "$base/default/manifest.json" \

@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "Tool.h"
@@ -371,6 +372,12 @@ bool Publish(const Places& p) {
         Fail(PathToUtf8(p.out) + ": cannot be put in place: " + ec.message());
         std::error_code back;
         fs::rename(p.retired, p.out, back);
+        if (back) {
+            // Neither folder may be deleted now: say where both are and stop here.
+            Fail("build: the previous output could not be put back either: it is " + PathToUtf8(p.retired) +
+                 ", the new one " + PathToUtf8(p.staging) + "; rename one of them to " + PathToUtf8(p.out));
+            std::exit(1);
+        }
         return false;
     }
     RemoveTree(p.retired, ec);

@@ -1,4 +1,7 @@
 // Keys and signatures through OpenSSL 3's libcrypto.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -67,15 +70,18 @@ Owned<EVP_PKEY> ReadPem(const fs::path& file, bool wantPrivate, std::string& err
 }
 
 bool WriteNewFile(const fs::path& file, const std::string& text, bool ownerOnly, std::string& error) {
-    FILE* f = std::fopen(file.c_str(), "wx");
+    // Created with its final permissions, so a private key is never readable by others, not even briefly.
+    const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, ownerOnly ? 0600 : 0644);
+    FILE* f = fd < 0 ? nullptr : fdopen(fd, "w");
     if (!f) {
+        if (fd >= 0) close(fd);
         error = PathToUtf8(file) + ": cannot be created (it must not exist yet)";
         return false;
     }
-    std::error_code ec;
-    if (ownerOnly) fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, ec);
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !ok || ec) {
+    if (std::fclose(f) != 0 || !ok) {
+        std::error_code ec;
+        fs::remove(file, ec);
         error = PathToUtf8(file) + ": cannot be written";
         return false;
     }
@@ -114,7 +120,10 @@ bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, st
         return false;
     }
     if (!WriteNewFile(privateFile, privatePem, true, error)) return false;
-    return WriteNewFile(publicFile, publicPem, false, error);
+    if (WriteNewFile(publicFile, publicPem, false, error)) return true;
+    // Half a pair would only block the next keygen.
+    fs::remove(privateFile, ec);
+    return false;
 }
 
 bool ReadPublicKeyFile(const fs::path& file, PublicKey& key, std::string& error) {

@@ -99,12 +99,14 @@ bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, s
         o.close();
         if (!o) {
             error = PathToUtf8(temp) + ": cannot be written";
+            fs::remove(temp, ec);
             return false;
         }
     }
     fs::rename(temp, target, ec);
     if (ec) {
         error = PathToUtf8(target) + ": " + ec.message();
+        fs::remove(temp, ec);
         return false;
     }
     std::fprintf(stderr, "qirell-manifest: signed with key %s -> %s\n", Hex(signature.keyId.data(), 8).c_str(),

@@ -116,7 +116,10 @@ int RunStamp(const std::vector<std::string>& args) {
             }
         settings.keys.push_back(key);
     }
-    WriteStampBlock(settings, reinterpret_cast<uint8_t*>(image.data() + at), kStampBlockSize);
+    if (!WriteStampBlock(settings, reinterpret_cast<uint8_t*>(image.data() + at), kStampBlockSize)) {
+        Fail(input + ": the address and keys do not fit the stamp block");
+        return 1;
+    }
     UpdatePeChecksum(image);
 
     // Through a temporary file beside the target, so a failure never leaves half an executable.

@@ -73,11 +73,21 @@ void CheckBlockMaps(const fs::path& root, const PatchManifest& manifest, std::ve
         const std::string shown = Printable(f.path) + ": block map " + Printable(f.map.url);
         std::string local, problem, bytes;
         // Maps are addressed beside the manifest, whatever the files' prefix.
+        if (f.map.url.find("://") != std::string::npos) {
+            problems.push_back(shown + ": not an address beside the manifest, as build writes it");
+            continue;
+        }
         if (!AddressToPublished(f.map.url, f.path + ".qbm", "", local, problem)) {
             problems.push_back(shown + ": " + problem);
             continue;
         }
-        if (!ReadWholeFile(root / Utf8ToPath(local), bytes)) {
+        std::error_code ec;
+        const uint64_t onDisk = fs::file_size(root / Utf8ToPath(local), ec);
+        if (!ec && onDisk != f.map.size) {
+            problems.push_back(shown + ": size " + std::to_string(onDisk) + ", manifest says " + std::to_string(f.map.size));
+            continue;
+        }
+        if (ec || !ReadWholeFile(root / Utf8ToPath(local), bytes)) {
             problems.push_back(shown + ": missing (" + Printable(local) + ")");
             continue;
         }
