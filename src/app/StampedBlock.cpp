@@ -5,7 +5,7 @@
 #include "text/Text.h"
 
 // Its own section, kept by the linker ("used") and read through a volatile pointer, so that neither
-// the compiler nor the linker can fold the zeros away or share them with another constant.
+// the compiler nor the linker can fold the bytes away or share them with another constant.
 #ifdef _MSC_VER
 #pragma section(".qstamp", read)
 #define QIRELL_STAMP_PLACE __declspec(allocate(".qstamp"))
@@ -13,19 +13,38 @@
 #define QIRELL_STAMP_PLACE __attribute__((section(".qstamp"), used))
 #endif
 
-extern "C" QIRELL_STAMP_PLACE const unsigned char qirellStampBlock[kStampBlockSize] = {
-    StampMagicByte(0),  StampMagicByte(1),  StampMagicByte(2),  StampMagicByte(3),
-    StampMagicByte(4),  StampMagicByte(5),  StampMagicByte(6),  StampMagicByte(7),
-    StampMagicByte(8),  StampMagicByte(9),  StampMagicByte(10), StampMagicByte(11),
-    StampMagicByte(12), StampMagicByte(13), StampMagicByte(14), StampMagicByte(15),
-    kStampLayoutVersion & 0xff, kStampLayoutVersion >> 8};
+namespace {
 
-void ApplyStampedSettings() {
+struct StampBlockBytes {
+    unsigned char bytes[kStampBlockSize];
+};
+
+// The block as the build leaves it: never stamped, carrying the QIRELL_MANIFEST_PUBLIC_KEYS keys, so
+// that the image itself says which keys it checks, for the tool and for the patcher that installs it.
+constexpr StampBlockBytes BuiltBlock() {
+    StampBlockBytes block{};
+    for (size_t i = 0; i < kStampMagicSize; ++i) block.bytes[i] = StampMagicByte(i);
+    block.bytes[kStampVersionAt] = kStampLayoutVersion & 0xff;
+    block.bytes[kStampVersionAt + 1] = kStampLayoutVersion >> 8;
+    PublicKeyList keys;
+    if (!ParsePublicKeys(QIRELL_MANIFEST_PUBLIC_KEYS, keys)) throw "QIRELL_MANIFEST_PUBLIC_KEYS cannot be read";
+    block.bytes[kStampKeyCountAt] = static_cast<unsigned char>(keys.count);
+    for (size_t k = 0; k < keys.count; ++k)
+        for (size_t i = 0; i < 64; ++i) block.bytes[kStampKeysAt + k * 64 + i] = keys.keys[k][i];
+    return block;
+}
+
+}  // namespace
+
+extern "C" QIRELL_STAMP_PLACE constinit const StampBlockBytes qirellStampBlock = BuiltBlock();
+
+bool ApplyStampedSettings() {
     uint8_t copy[kStampBlockSize];
-    const volatile unsigned char* block = qirellStampBlock;
+    const volatile unsigned char* block = qirellStampBlock.bytes;
     for (size_t i = 0; i < kStampBlockSize; ++i) copy[i] = block[i];
     StampSettings stamped;
-    if (!ReadStampBlock(copy, sizeof copy, stamped) || !stamped.stamped) return;
-    if (!stamped.url.empty()) Settings().manifestUrl = Utf8ToWide(stamped.url);
+    if (!ReadStampBlock(copy, sizeof copy, stamped)) return false;
+    if (stamped.stamped && !stamped.url.empty()) Settings().manifestUrl = Utf8ToWide(stamped.url);
     Settings().publicKeys = stamped.keys;
+    return true;
 }

@@ -22,6 +22,10 @@ constexpr wchar_t kNoArchiveText[] =
     L"ไม่พบไฟล์ data.qpa ในโฟลเดอร์นี้!\n\n"
     L"กรุณานำไฟล์ QirellPatcher.exe ไปวางไว้ในโฟลเดอร์เกม QirellQX\n"
     L"(โฟลเดอร์เดียวกับ QirellQX.exe และ data.qpa) แล้วเปิดใหม่อีกครั้ง";
+constexpr wchar_t kDamagedStampText[] =
+    L"ไฟล์ QirellPatcher.exe นี้เสียหาย ไม่สามารถอ่านการตั้งค่าภายในไฟล์ได้!\n\n"
+    L"กรุณาดาวน์โหลด QirellPatcher.exe ใหม่จากผู้ให้บริการเกม\n"
+    L"แล้วนำไปวางแทนไฟล์เดิมในโฟลเดอร์เกม QirellQX";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void BindToOwnFolder() {
@@ -105,7 +109,11 @@ void StartPatchRun() {
 int RunApplication(HINSTANCE instance, int showCommand) {
     BindToOwnFolder();
     DeleteFileW((Settings().exeName + L".old").c_str());
-    ApplyStampedSettings();
+    // A block that cannot be read may have held keys: running without them would check no signatures.
+    if (!ApplyStampedSettings()) {
+        MessageBoxW(nullptr, kDamagedStampText, kMessageCaption, MB_OK | MB_ICONWARNING);
+        return 1;
+    }
     ReadOptions();
 
     UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));

@@ -4,15 +4,13 @@
 
 #include "base/StampBlock.h"
 
-// The keys of the QIRELL_MANIFEST_PUBLIC_KEYS build option.
-std::vector<PublicKey> BuildTimePublicKeys();
-
 struct AppSettings {
     std::wstring exeName = L"QirellPatcher.exe";
     std::wstring manifestUrl = QIRELL_MANIFEST_URL;
     bool allowNoArchive = false;
-    // Keys whose signature the manifest must carry; none: no signature is asked for.
-    std::vector<PublicKey> publicKeys = BuildTimePublicKeys();
+    // Keys whose signature the manifest must carry; none: no signature is asked for. Start-up reads
+    // them from the stamp block, where the build option puts them.
+    std::vector<PublicKey> publicKeys;
 };
 
 // Written only at start-up, before any second thread exists; never destroyed.

@@ -1,30 +1,28 @@
 #include "base/StampBlock.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+// Compared through the inverted form, so this code never holds the magic itself.
+bool MagicAt(const uint8_t* p) {
+    for (size_t i = 0; i < kStampMagicSize; ++i)
+        if (static_cast<uint8_t>(~p[i]) != kStampMagicInverted[i]) return false;
+    return true;
 }
 
 }  // namespace
 
 bool ReadStampBlock(const uint8_t* block, size_t size, StampSettings& out) {
-    if (size != kStampBlockSize) return false;
-    for (size_t i = 0; i < kStampMagicSize; ++i)
-        if (block[i] != StampMagicByte(i)) return false;
+    if (size != kStampBlockSize || !MagicAt(block)) return false;
     if (Get16(block + kStampVersionAt) != kStampLayoutVersion) return false;
     const uint16_t state = Get16(block + kStampStateAt), urlLength = Get16(block + kStampUrlLengthAt);
     const uint8_t keyCount = block[kStampKeyCountAt];
     if (state > 1 || urlLength > kStampUrlCapacity || keyCount > kMaxPublicKeys) return false;
-    if (state == 0 && (urlLength != 0 || keyCount != 0)) return false;
+    // Never stamped: no address (the build's applies), but the build's own keys.
+    if (state == 0 && urlLength != 0) return false;
     out = StampSettings{};
     out.stamped = state == 1;
     out.url.assign(reinterpret_cast<const char*>(block + kStampUrlAt), urlLength);
@@ -37,34 +35,34 @@ bool ReadStampBlock(const uint8_t* block, size_t size, StampSettings& out) {
     return true;
 }
 
-namespace {
-
-bool ParseKeys(std::string_view text, std::vector<PublicKey>& keys) {
-    if (text.empty()) return true;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = std::min(text.find_first_of(",;", start), text.size());
-        const std::string_view item = text.substr(start, end - start);
-        if (item.size() != 128 || keys.size() == kMaxPublicKeys) return false;
-        PublicKey key;
-        for (size_t i = 0; i < 64; ++i) {
-            const int hi = HexDigit(item[2 * i]), lo = HexDigit(item[2 * i + 1]);
-            if (hi < 0 || lo < 0) return false;
-            key[i] = static_cast<uint8_t>(hi << 4 | lo);
-        }
-        keys.push_back(key);
-        if (end == text.size()) return true;
-        start = end + 1;
+StampBlockSearch FindStampMagic(const uint8_t* image, size_t size) {
+    StampBlockSearch found;
+    const uint8_t first = StampMagicByte(0);
+    for (size_t at = 0; size >= kStampMagicSize && at <= size - kStampMagicSize; ++at) {
+        const void* hit = std::memchr(image + at, first, size - kStampMagicSize + 1 - at);
+        if (!hit) break;
+        at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - image);
+        if (!MagicAt(image + at)) continue;
+        if (found.count++ == 0) found.first = at;
+        if (found.count == 2) break;
     }
+    return found;
 }
 
-}  // namespace
+bool ReadImageKeys(const uint8_t* image, size_t size, std::vector<PublicKey>& keys) {
+    const StampBlockSearch found = FindStampMagic(image, size);
+    StampSettings settings;
+    if (found.count != 1 || size - found.first < kStampBlockSize ||
+        !ReadStampBlock(image + found.first, kStampBlockSize, settings))
+        return false;
+    keys = std::move(settings.keys);
+    return true;
+}
 
-// All or nothing: a list with one bad item leaves no keys.
 bool ParsePublicKeyList(std::string_view text, std::vector<PublicKey>& keys) {
-    std::vector<PublicKey> parsed;
-    const bool ok = ParseKeys(text, parsed);
-    keys = ok ? std::move(parsed) : std::vector<PublicKey>{};
+    PublicKeyList parsed;
+    const bool ok = ParsePublicKeys(text, parsed);
+    keys.assign(parsed.keys.begin(), parsed.keys.begin() + (ok ? parsed.count : 0));
     return ok;
 }
 

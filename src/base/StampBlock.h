@@ -6,9 +6,9 @@
 //   offset  size  field
 //        0    16  magic (kStampMagic), how the tool finds the block in the image
 //       16     2  layout version, little-endian (1)
-//       18     2  state: 0 = never stamped (the build's defaults apply), 1 = stamped
-//       20     2  address length in bytes (UTF-8), at most kStampUrlCapacity
-//       22     1  number of keys, 0 to kMaxPublicKeys
+//       18     2  state: 0 = never stamped (the build's address applies), 1 = stamped
+//       20     2  address length in bytes (UTF-8), at most kStampUrlCapacity; 0 when never stamped
+//       22     1  number of keys, 0 to kMaxPublicKeys (the build option's keys until stamped)
 //       23     1  zero
 //       24  2048  manifest address, UTF-8, zero-filled after its length
 //     2072   256  4 public keys of 64 bytes (P-256 point X || Y, big-endian), unused ones zero
@@ -45,6 +45,48 @@ struct StampSettings {
 // False for a block of another layout version or with inconsistent fields.
 bool ReadStampBlock(const uint8_t* block, size_t size, StampSettings& out);
 
-// "hex,hex,...": keys as 128 hexadecimal digits each (the build option's form). Empty text: no keys.
+// Where the stamp blocks of an image begin: the number of places its magic appears (0, 1 or, as 2,
+// more than one) and the first of them.
+struct StampBlockSearch {
+    size_t count = 0;
+    size_t first = 0;
+};
+StampBlockSearch FindStampMagic(const uint8_t* image, size_t size);
+// The keys an image carries, read from its one stamp block; false when it has none, more than one,
+// or a block this layout cannot read.
+bool ReadImageKeys(const uint8_t* image, size_t size, std::vector<PublicKey>& keys);
+
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "hex,hex,...": keys as 128 hexadecimal digits each (the build option's form), ',' or ';' between
+// them. Empty text: no keys. Usable at compile time, where it fills the build's stamp block.
+struct PublicKeyList {
+    std::array<PublicKey, kMaxPublicKeys> keys{};
+    size_t count = 0;
+};
+constexpr bool ParsePublicKeys(std::string_view text, PublicKeyList& out) {
+    out = PublicKeyList{};
+    if (text.empty()) return true;
+    size_t start = 0;
+    for (;;) {
+        size_t end = start;
+        while (end < text.size() && text[end] != ',' && text[end] != ';') ++end;
+        if (end - start != 128 || out.count == kMaxPublicKeys) return false;
+        PublicKey& key = out.keys[out.count++];
+        for (size_t i = 0; i < 64; ++i) {
+            const int hi = HexDigitValue(text[start + 2 * i]), lo = HexDigitValue(text[start + 2 * i + 1]);
+            if (hi < 0 || lo < 0) return false;
+            key[i] = static_cast<uint8_t>(hi << 4 | lo);
+        }
+        if (end == text.size()) return true;
+        start = end + 1;
+    }
+}
+// The same into a vector, all or nothing: a list with one bad item leaves no keys.
 bool ParsePublicKeyList(std::string_view text, std::vector<PublicKey>& keys);
 std::string PublicKeyHex(const PublicKey& key);

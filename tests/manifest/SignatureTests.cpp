@@ -142,17 +142,53 @@ TEST(StampBlock, ReadsTheLayoutAndRefusesInconsistentBlocks) {
     EXPECT_EQ(s.url, "https://h/m.json");
     ASSERT_EQ(s.keys.size(), 2u);
     EXPECT_EQ(s.keys[1][0], 2);
+    // Never stamped, with the keys the build put there.
+    ASSERT_TRUE(ReadStampBlock(Block(1, 0, "", 1).data(), kStampBlockSize, s));
+    EXPECT_FALSE(s.stamped);
+    EXPECT_EQ(s.keys.size(), 1u);
 
     std::vector<uint8_t> badMagic = Block(1, 1, "https://h/", 0);
     badMagic[3] ^= 1;
     std::vector<uint8_t> zeroInUrl = Block(1, 1, std::string("https://h/\0x", 12), 0);
     const std::vector<uint8_t> refused[] = {
         badMagic, zeroInUrl, Block(2, 1, "https://h/", 0), Block(1, 2, "https://h/", 0),
-        Block(1, 1, "https://h/", 5), Block(1, 0, "https://h/", 0), Block(1, 0, "", 1),
+        Block(1, 1, "https://h/", 5), Block(1, 0, "https://h/", 0), Block(1, 0, "", 5),
         Block(1, 1, std::string(2049, 'a'), 0),
     };
     for (const std::vector<uint8_t>& b : refused) EXPECT_FALSE(ReadStampBlock(b.data(), b.size(), s));
     EXPECT_FALSE(ReadStampBlock(Block(1, 1, "https://h/", 0).data(), kStampBlockSize - 1, s));
+}
+
+TEST(StampBlock, AnImagesKeysComeFromItsOneReadableBlock) {
+    const std::vector<uint8_t> block = Block(1, 0, "", 2);
+    auto image = [](std::initializer_list<std::vector<uint8_t>> parts) {
+        std::vector<uint8_t> out(300, 'x');
+        for (const std::vector<uint8_t>& part : parts) {
+            out.insert(out.end(), part.begin(), part.end());
+            out.insert(out.end(), 50, 'y');
+        }
+        return out;
+    };
+    std::vector<uint8_t> cut = image({block});
+    cut.resize(300 + kStampBlockSize - 1);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool readable;
+    } cases[] = {
+        {"one block", image({block}), true},
+        {"no block", image({}), false},
+        {"two blocks", image({block, Block(1, 1, "https://h/", 0)}), false},
+        {"a later layout", image({Block(2, 0, "", 2)}), false},
+        {"five keys", image({Block(1, 0, "", 5)}), false},
+        {"cut inside the block", cut, false},
+    };
+    for (const auto& c : cases) {
+        std::vector<PublicKey> keys;
+        EXPECT_EQ(ReadImageKeys(c.bytes.data(), c.bytes.size(), keys), c.readable) << c.name;
+        if (c.readable) EXPECT_EQ(keys.size(), 2u) << c.name;
+    }
+    EXPECT_EQ(FindStampMagic(cut.data(), cut.size()).first, 300u);
 }
 
 TEST(StampBlock, BuildOptionKeyList) {
