@@ -192,7 +192,7 @@ bool DownloadInParallel(RunState& run, unsigned connections) {
         guard.unlock();
         // The swap's own failure status must not be painted over by a transfer still running.
         SetQuiet(q, true);
-        if (!SwapInVerified(plan)) {
+        if (!SwapInVerified(run, plan)) {
             swapFailed = true;
             std::lock_guard<std::mutex> again(q.lock);
             StopFrom(q, next + 1);

@@ -32,22 +32,24 @@ int64_t UnixNow() {
     return static_cast<int64_t>(ticks / 10000000) - 11644473600LL;
 }
 
-bool SignedByCarriedKey(const std::string& body, const ManifestSignature& signature) {
+const PublicKey* SignedByCarriedKey(const std::string& body, const ManifestSignature& signature) {
     for (const PublicKey& key : Settings().publicKeys) {
         if (KeyIdOf(key) != signature.keyId) continue;
         Sha256Stream stream;
         uint8_t digest[32];
-        if (!Sha256Begin(stream)) return false;
+        if (!Sha256Begin(stream)) return nullptr;
         Sha256Add(stream, body.data(), body.size());
-        if (!Sha256Finish(stream, digest)) return false;
-        return VerifyEcdsaP256(key, digest, signature.rs.data());
+        if (!Sha256Finish(stream, digest)) return nullptr;
+        return VerifyEcdsaP256(key, digest, signature.rs.data()) ? &key : nullptr;
     }
-    return false;
+    return nullptr;
 }
 
 }  // namespace
 
-bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl, const std::string& body) {
+bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl, const std::string& body,
+                             std::optional<PublicKey>& signer) {
+    signer.reset();
     if (Settings().publicKeys.empty()) return true;
 
     std::string signatureBytes;
@@ -56,8 +58,8 @@ bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl,
     if (!HttpGetToMemory(session, SignatureFetchUrl(fetchUrl), signatureBytes, failureText, kSignatureFileLimit + 1))
         return Fail(kUnusableHeadline, L"ดึงลายเซ็นของไฟล์ manifest.json จากเซิร์ฟเวอร์ไม่สำเร็จ (" + failureText + L")");
     ManifestSignature signature;
-    if (!ParseSignatureFile(signatureBytes, signature) || !SignedByCarriedKey(body, signature))
-        return Fail(kUnusableHeadline, kBadSignature);
+    const PublicKey* key = ParseSignatureFile(signatureBytes, signature) ? SignedByCarriedKey(body, signature) : nullptr;
+    if (!key) return Fail(kUnusableHeadline, kBadSignature);
 
     int64_t expires = 0;
     switch (ReadManifestExpiry(body, expires)) {
@@ -67,5 +69,6 @@ bool VerifyManifestSignature(HttpSession& session, const std::wstring& fetchUrl,
             break;
         case ExpiryRead::Absent: break;
     }
+    signer = *key;
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
+#include "patch/PatcherTrust.h"
 #include "patch/RunState.h"
 #include "patch/Swap.h"
 #include "text/Text.h"
@@ -60,9 +61,17 @@ PlannedFile PlanDownload(const ManifestFile& entry) {
     return file;
 }
 
-bool SwapInVerified(const PlannedFile& file) {
+bool SwapInVerified(const RunState& run, const PlannedFile& file) {
     const std::wstring& localPath = file.localPath;
     const std::wstring& tempPath = file.tempPath;
+    if (IsOwnExecutable(localPath) && !NewPatcherKeepsTrust(tempPath, run.signer)) {
+        DeleteFileW(tempPath.c_str());
+        UpdateStatus(L"อัปเดตตัวแพตช์ไม่สำเร็จ",
+                     L"ไฟล์ " + localPath +
+                         L" รุ่นใหม่ไม่มีคีย์ที่ใช้ยืนยันลายเซ็นของข้อมูลแพตช์นี้ จึงไม่ได้ติดตั้ง กรุณาแจ้งผู้ให้บริการเกม",
+                     0);
+        return false;
+    }
     PrepareTarget(localPath);
     if (!SwapIntoPlace(tempPath, localPath)) {
         DeleteFileW(tempPath.c_str());
@@ -81,7 +90,7 @@ bool DownloadAndReplace(RunState& run) {
     for (const ManifestFile& entry : run.toDownload) {
         const PlannedFile file = PlanDownload(entry);
         if (DownloadWithBlockMap(run, entry, file)) {
-            if (!SwapInVerified(file)) return false;
+            if (!SwapInVerified(run, file)) return false;
             continue;
         }
         if (!DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size, entry.sha256,
@@ -89,7 +98,7 @@ bool DownloadAndReplace(RunState& run) {
             UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
             return false;
         }
-        if (!SwapInVerified(file)) return false;
+        if (!SwapInVerified(run, file)) return false;
     }
     return true;
 }

@@ -32,7 +32,7 @@ DWORD WINAPI RunPatch(LPVOID) {
         UpdateStatus(L"เกิดข้อผิดพลาดในการเชื่อมต่อ", run.failureText, 0);
         return FailRun();
     }
-    if (!VerifyManifestSignature(run.http, run.fetchUrl, run.body)) return FailRun();
+    if (!VerifyManifestSignature(run.http, run.fetchUrl, run.body, run.signer)) return FailRun();
     if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
         UpdateStatus(L"ข้อมูลแพตช์ไม่ถูกต้อง", L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้", 0);
         return FailRun();

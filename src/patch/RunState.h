@@ -1,9 +1,11 @@
 #pragma once
 // What one patch run carries from stage to stage; a local of the run's thread.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/StampBlock.h"
 #include "manifest/Manifest.h"
 #include "transfer/Http.h"
 
@@ -11,6 +13,7 @@ struct RunState {
     HttpSession http;  // the run's one session: the manifest fetch and every download
     std::wstring fetchUrl;
     std::string body;
+    std::optional<PublicKey> signer;  // the key that signed body; none when the patcher carries no keys
     std::wstring failureText;
     PatchManifest manifest;
     std::vector<ManifestFile> toDownload;
@@ -43,8 +46,9 @@ PlannedFile PlanDownload(const ManifestFile& entry);
 bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const PlannedFile& file);
 // Whether some entry has a block map and a file on disk to assemble it from.
 bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload);
-// Puts a verified side file in place of its target; false: the failure status is already written.
-bool SwapInVerified(const PlannedFile& file);
+// Puts a verified side file in place of its target (a new patcher only when it keeps the run's
+// signer, see NewPatcherKeepsTrust); false: the failure status is already written.
+bool SwapInVerified(const RunState& run, const PlannedFile& file);
 // Up to `connections` downloads at once, swapped in manifest order (patch/DownloadQueue.cpp).
 bool DownloadInParallel(RunState& run, unsigned connections);
 // True when files of the list would meet on disk while they download side by side: a path listed
