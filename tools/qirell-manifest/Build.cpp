@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "Keys.h"
+#include "Stamp.h"
 #include "Tool.h"
 #ifdef _WIN32
 #include "base/Handle.h"
@@ -175,6 +177,49 @@ bool PlanPlaces(const BuildOptions& o, Places& p) {
     return ok && !ec;
 }
 
+// The signing key is never published: neither inside the release folder nor reached from it
+// through a link (or as the same file under another name).
+bool KeyStaysOutside(const BuildOptions& o, const Places& p, const std::vector<ReleaseFile>& files) {
+    if (o.signKey.empty()) return true;
+    std::error_code ec;
+    const fs::path key = fs::weakly_canonical(fs::absolute(Utf8ToPath(o.signKey), ec), ec);
+    for (fs::path r = key.parent_path(); !ec && !r.empty(); r = r.parent_path()) {
+        if (r == p.release) {
+            Fail("build: the signing key " + o.signKey + " lies inside the release folder " + o.release +
+                 ", so every player would download it; move it out of the release (and keep it off the update server)");
+            return false;
+        }
+        if (r == r.parent_path()) break;
+    }
+    for (const ReleaseFile& f : files) {
+        if (!fs::equivalent(f.source, key, ec)) continue;
+        Fail("build: " + PathToUtf8(f.source) + " is the signing key " + o.signKey +
+             " (a link to it or the same file), so every player would download it; take it out of the release");
+        return false;
+    }
+    return true;
+}
+
+// Players' patchers that check signatures install the release's patcher only when it carries the
+// signing key; refused here rather than found out by every player.
+bool PatcherCarriesSigningKey(const BuildOptions& o, const std::vector<ReleaseFile>& files) {
+    if (o.signKey.empty()) return true;
+    KeyId id;
+    std::string error;
+    if (!SigningKeyId(o.signKey, id, error)) {
+        Fail("build: " + error);
+        return false;
+    }
+    bool ok = true;
+    for (const ReleaseFile& f : files) {
+        if (!IsReleasePatcher(f.path)) continue;
+        const std::string problem = PatcherKeyProblem(f.source, PathToUtf8(f.source), id);
+        if (!problem.empty()) Fail("build: " + problem);
+        ok = ok && problem.empty();
+    }
+    return ok;
+}
+
 // Classic Windows paths end at 259 characters (drive, folders, name); longer ones need long paths
 // turned on in Windows. The patcher adds its side-file suffix while a file downloads.
 void WarnLongPaths(const std::vector<ReleaseFile>& files) {
@@ -281,7 +326,8 @@ bool MakeStaging(const Places& p) {
     return true;
 }
 
-// Copies every file to files/<path>, filling in its size and digest from the bytes copied.
+// Copies every file to files/<path>, filling in its size and digest from the bytes copied. A file
+// that holds a private key fails the copy (each one named) after every file has been looked at.
 bool CopyFiles(const Places& p, std::vector<ReleaseFile>& files, Progress& progress) {
     uint64_t totalBytes = 0;
     for (const ReleaseFile& f : files) {
@@ -290,16 +336,22 @@ bool CopyFiles(const Places& p, std::vector<ReleaseFile>& files, Progress& progr
         if (!ec) totalBytes += size;
     }
     ProgressBegin(progress, files.size(), totalBytes);
+    std::vector<std::string> keyFiles;
     for (ReleaseFile& f : files) {
-        std::string error;
-        if (!HashAndCopy(f.source, p.staging / "files" / Utf8ToPath(f.path), progress, f.size, f.sha256, error)) {
+        std::string error, privateKey;
+        if (!HashAndCopy(f.source, p.staging / "files" / Utf8ToPath(f.path), progress, f.size, f.sha256, privateKey,
+                         error)) {
             ProgressEnd(progress);
             Fail(error);
             return false;
         }
+        if (!privateKey.empty())
+            keyFiles.push_back(PathToUtf8(f.source) + ": holds " + privateKey +
+                               ", which every player would download; a release must never carry a private key");
     }
     ProgressEnd(progress);
-    return true;
+    for (const std::string& k : keyFiles) Fail("build: " + k);
+    return keyFiles.empty();
 }
 
 bool WriteMaps(const BuildOptions& o, const Places& p, std::vector<ReleaseFile>& files) {
@@ -404,6 +456,13 @@ int RunBuild(const std::vector<std::string>& args) {
         Fail("build: " + o.release + " holds no files; the patcher rejects an empty manifest");
         return 1;
     }
+    if (!KeyStaysOutside(o, places, files) || !PatcherCarriesSigningKey(o, files)) {
+        Fail("build: nothing written");
+        return 1;
+    }
+    if (!o.signKey.empty() && o.expiresDays == 0)
+        Fail("warning: --sign without --expires-days: this signature never expires, so whoever keeps a copy of the "
+             "manifest can serve it to players again at any time; add --expires-days N");
     WarnLongPaths(files);
     Removals removals;
     if (!PlanRemovals(o, files, removals)) {

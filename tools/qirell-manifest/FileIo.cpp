@@ -27,7 +27,7 @@ bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& e
 }
 
 bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progress, uint64_t& size,
-                 std::string& sha256, std::string& error) {
+                 std::string& sha256, std::string& privateKey, std::string& error) {
     std::ifstream in(source, std::ios::binary);
     if (!in) {
         error = PathToUtf8(source) + ": cannot be read";
@@ -45,6 +45,7 @@ bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progr
     }
     ToolSha256 h;
     Sha256Begin(h);
+    PrivateKeyScan keys;
     std::vector<char> buffer(1 << 20);
     size = 0;
     while (in) {
@@ -52,6 +53,7 @@ bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progr
         std::streamsize got = in.gcount();
         if (got <= 0) break;
         Sha256Add(h, buffer.data(), static_cast<size_t>(got));
+        ScanForPrivateKey(keys, buffer.data(), static_cast<size_t>(got));
         size += static_cast<uint64_t>(got);
         if (out.is_open() && !out.write(buffer.data(), got)) {
             error = PathToUtf8(target) + ": write failed";
@@ -71,6 +73,8 @@ bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progr
         }
     }
     sha256 = Sha256FinishHex(h);
+    FinishPrivateKeyScan(keys);
+    privateKey = keys.found;
     ProgressAdvance(progress, 0, true);
     return true;
 }

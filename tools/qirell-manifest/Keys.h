@@ -15,4 +15,8 @@ bool ReadPublicKeyFile(const fs::path& file, PublicKey& key, std::string& error)
 // Signs SHA-256 of message; the signature names the key by its public half's id.
 bool SignMessage(const fs::path& privateFile, const std::string& message, ManifestSignature& signature,
                  std::string& error);
+// The id of a private key file's public half (the id its signatures carry).
+bool SigningKeyId(const std::string& keyFile, KeyId& id, std::string& error);
 bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs);
+// The key id as the signature file and keygen write it: 16 lower-case hexadecimal digits.
+std::string KeyIdHex(const KeyId& id);

@@ -3,10 +3,11 @@
 // public point, as libcrypto writes it) and SubjectPublicKeyInfo for the public one.
 #include <windows.h>
 #include <bcrypt.h>
+#include <sddl.h>
 #include <wincrypt.h>
 
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "Keys.h"
 #include "transfer/BCryptHandle.h"
@@ -48,12 +49,54 @@ bool PemToDer(const std::string& text, const char* label, std::string& der) {
                                 reinterpret_cast<BYTE*>(der.data()), &size, nullptr, nullptr) != 0;
 }
 
-bool WriteNewFile(const fs::path& file, const std::string& text, std::string& error) {
-    std::ofstream o(file, std::ios::binary | std::ios::trunc);
-    o.write(text.data(), static_cast<std::streamsize>(text.size()));
-    o.close();
-    if (!o) error = PathToUtf8(file) + ": cannot be written";
-    return static_cast<bool>(o);
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type Empty() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { LocalFree(h); }
+};
+using UniqueLocal = Unique<LocalMemoryTraits>;
+
+// A security descriptor whose only entry gives the current user full access, inherited from nowhere;
+// empty when it cannot be made (the file then gets its folder's inherited access).
+UniqueLocal OwnerOnlyDescriptor() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return {};
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::string buffer(size, '\0');
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
+    LPWSTR sidText = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sidText)) return {};
+    UniqueLocal sid(sidText);
+    const std::wstring sddl = std::wstring(L"D:P(A;;FA;;;") + sidText + L")";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        return {};
+    return UniqueLocal(descriptor);
+}
+
+// Created new (an existing file is never opened, so never overwritten), the private key with an
+// owner-only access list; a failed write removes what it created.
+bool WriteNewFile(const fs::path& file, const std::string& text, bool ownerOnly, std::string& error) {
+    UniqueLocal descriptor = ownerOnly ? OwnerOnlyDescriptor() : UniqueLocal();
+    if (ownerOnly && !descriptor)
+        std::fprintf(stderr, "qirell-manifest: warning: %s gets its folder's access rights (no owner-only list could be made)\n",
+                     PathToUtf8(file).c_str());
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+    UniqueFile out(CreateFileW(file.c_str(), GENERIC_WRITE, 0, descriptor ? &attributes : nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
+        error = PathToUtf8(file) + ": cannot be created (it must not exist yet)";
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size() && FlushFileBuffers(out.get());
+    out.reset();
+    if (ok) return true;
+    DeleteFileW(file.c_str());
+    error = PathToUtf8(file) + ": cannot be written";
+    return false;
 }
 
 void Digest(const std::string& message, uint8_t digest[32]) {
@@ -99,7 +142,11 @@ bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, st
         error = "the key pair could not be written out";
         return false;
     }
-    return WriteNewFile(privateFile, privatePem, error) && WriteNewFile(publicFile, publicPem, error);
+    if (!WriteNewFile(privateFile, privatePem, true, error)) return false;
+    if (WriteNewFile(publicFile, publicPem, false, error)) return true;
+    // Half a pair would only block the next keygen.
+    DeleteFileW(privateFile.c_str());
+    return false;
 }
 
 bool SignMessage(const fs::path& privateFile, const std::string& message, ManifestSignature& signature,

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "Keys.h"
+#include "Stamp.h"
 #include "manifest/Expiry.h"
 
 namespace {
@@ -34,10 +35,7 @@ std::string Hex(const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
-std::string KeyIdHex(const PublicKey& key) {
-    const KeyId id = KeyIdOf(key);
-    return Hex(id.data(), id.size());
-}
+std::string KeyIdHex(const KeyId& id) { return Hex(id.data(), id.size()); }
 
 int RunKeygen(const std::vector<std::string>& args) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -59,7 +57,7 @@ int RunKeygen(const std::vector<std::string>& args) {
         Fail("keygen: " + error);
         return 1;
     }
-    std::printf("%skey id %s\nQIRELL_MANIFEST_PUBLIC_KEYS form: %s\n", pem.c_str(), KeyIdHex(key).c_str(),
+    std::printf("%skey id %s\nQIRELL_MANIFEST_PUBLIC_KEYS form: %s\n", pem.c_str(), KeyIdHex(KeyIdOf(key)).c_str(),
                 PublicKeyHex(key).c_str());
     std::fprintf(stderr, "qirell-manifest: private key %s, public key %s\n", args[0].c_str(), (args[0] + ".pub").c_str());
     return 0;
@@ -92,6 +90,13 @@ bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, s
     }
     ManifestSignature signature;
     if (!SignMessage(Utf8ToPath(keyFile), bytes, signature, error)) return false;
+    std::vector<std::string> problems;
+    CheckPublishedPatcher(outDir, "", signature.keyId, problems);
+    if (!problems.empty()) {
+        error = problems.front();
+        for (size_t i = 1; i < problems.size(); ++i) error += "\n" + problems[i];
+        return false;
+    }
     const std::string text = SignatureFileText(signature);
     {
         std::ofstream o(temp, std::ios::binary | std::ios::trunc);
@@ -142,7 +147,15 @@ int RunSign(const std::vector<std::string>& args) {
     return 0;
 }
 
-unsigned CheckPublishedSignature(const fs::path& root, const std::vector<std::string>& publicKeyFiles,
+bool SigningKeyId(const std::string& keyFile, KeyId& id, std::string& error) {
+    ManifestSignature probe;
+    if (!SignMessage(Utf8ToPath(keyFile), std::string(), probe, error)) return false;
+    id = probe.keyId;
+    return true;
+}
+
+unsigned CheckPublishedSignature(const fs::path& root, const std::string& urlPrefix,
+                                 const std::vector<std::string>& publicKeyFiles,
                                  const std::function<void(const std::string&)>& problem) {
     std::vector<PublicKey> keys;
     std::string error;
@@ -181,6 +194,10 @@ unsigned CheckPublishedSignature(const fs::path& root, const std::vector<std::st
         problem("manifest.json.sig: does not match manifest.json (changed after signing?)");
         return 1;
     }
+    std::vector<std::string> patcherProblems;
+    CheckPublishedPatcher(root, urlPrefix, signature.keyId, patcherProblems);
+    for (const std::string& p : patcherProblems) problem(p);
+    if (!patcherProblems.empty()) return static_cast<unsigned>(patcherProblems.size());
     int64_t expires = 0;
     switch (ReadManifestExpiry(manifest, expires)) {
         case ExpiryRead::Malformed:

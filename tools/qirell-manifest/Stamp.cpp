@@ -23,21 +23,10 @@ constexpr const char* kStampHelp =
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: stamp: %s\n", message.c_str()); }
 
 void Show(const std::string& name, const StampSettings& s) {
-    if (!s.stamped) {
-        std::printf("%s: not stamped (the address and keys it was built with apply)\n", name.c_str());
-        return;
-    }
-    std::printf("%s: stamped\nurl %s\n", name.c_str(), s.url.c_str());
-    for (const PublicKey& key : s.keys) {
-        const KeyId id = KeyIdOf(key);
-        std::string hex;
-        for (uint8_t b : id) {
-            char two[3];
-            std::snprintf(two, sizeof two, "%02x", b);
-            hex += two;
-        }
-        std::printf("key %s %s\n", hex.c_str(), PublicKeyHex(key).c_str());
-    }
+    if (s.stamped) std::printf("%s: stamped\nurl %s\n", name.c_str(), s.url.c_str());
+    else std::printf("%s: not stamped (the address it was built with applies; its keys are the build's)\n", name.c_str());
+    for (const PublicKey& key : s.keys)
+        std::printf("key %s %s\n", KeyIdHex(KeyIdOf(key)).c_str(), PublicKeyHex(key).c_str());
 }
 
 }  // namespace
@@ -80,7 +69,8 @@ int RunStamp(const std::vector<std::string>& args) {
         return 1;
     }
     size_t at = 0;
-    if (!FindStampBlock(image, at, error)) {
+    // Showing leaves a signed image as it is; stamping would break its signature.
+    if (!(show ? LocateStampBlock(image, at, error) : FindStampBlock(image, at, error))) {
         Fail(input + ": " + error);
         return 1;
     }

@@ -4,6 +4,12 @@
 
 namespace {
 
+// The patcher splits each address into a host of up to 255 characters and a path with query of up
+// to 2047 (its request buffers, counted in UTF-16 units); the manifest's fetch adds "&t=" and up to
+// 20 digits, and the signature's fetch ".sig" as well.
+constexpr size_t kRequestPathLimit = 2047;
+constexpr size_t kAddedByFetches = 4 + 3 + 20;
+
 uint32_t Get32(const std::string& s, size_t at) {
     return static_cast<uint32_t>(static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8 |
                                  static_cast<uint8_t>(s[at + 2]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24);
@@ -62,36 +68,40 @@ bool WriteStampBlock(const StampSettings& settings, uint8_t* block, size_t size)
     return true;
 }
 
-bool FindStampBlock(const std::string& image, size_t& offset, std::string& error) {
+bool LocateStampBlock(const std::string& image, size_t& offset, std::string& error) {
     if (ChecksumFieldAt(image) == 0) {
         error = "not a Windows executable";
         return false;
     }
-    const std::array<uint8_t, kStampBlockSize> empty = EmptyStampBlock();
-    const std::string magic(reinterpret_cast<const char*>(empty.data()), kStampMagicSize);
-    const size_t first = image.find(magic);
-    if (first == std::string::npos) {
+    const StampBlockSearch found = FindStampMagic(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+    if (found.count == 0) {
         error = "holds no stamp block (a patcher built before stamping existed, or another program)";
         return false;
     }
-    if (image.find(magic, first + 1) != std::string::npos) {
+    if (found.count > 1) {
         error = "holds more than one stamp block; refusing to guess";
         return false;
     }
+    const size_t first = found.first;
     StampSettings current;
     if (image.size() - first < kStampBlockSize ||
         !ReadStampBlock(reinterpret_cast<const uint8_t*>(image.data() + first), kStampBlockSize, current)) {
         error = "its stamp block has layout version " +
                 (image.size() - first >= kStampMagicSize + 2 ? std::to_string(Get16(image, first + kStampVersionAt))
                                                              : std::string("?")) +
-                " or is damaged; this tool writes version " + std::to_string(kStampLayoutVersion);
+                " or is damaged; this tool reads version " + std::to_string(kStampLayoutVersion);
         return false;
     }
+    offset = first;
+    return true;
+}
+
+bool FindStampBlock(const std::string& image, size_t& offset, std::string& error) {
+    if (!LocateStampBlock(image, offset, error)) return false;
     if (HasCertificateTable(image)) {
         error = "carries an Authenticode signature, which stamping would break: stamp the unsigned build, then sign";
         return false;
     }
-    offset = first;
     return true;
 }
 
@@ -121,6 +131,7 @@ std::string StampUrlProblem(const std::string& url) {
     if (url.rfind("http://", 0) == 0) hostAt = 7;
     else if (url.rfind("https://", 0) == 0) hostAt = 8;
     else return "the address must begin with http:// or https://";
+    if (!IsValidUtf8(url)) return "the address is not valid UTF-8";
     if (url.size() > kStampUrlCapacity) return "the address is longer than " + std::to_string(kStampUrlCapacity) + " bytes";
     for (unsigned char c : url)
         if (c <= 0x20 || c == 0x7f) return "the address holds a space or a control character";
@@ -128,5 +139,9 @@ std::string StampUrlProblem(const std::string& url) {
     const std::string host = url.substr(hostAt, hostEnd == std::string::npos ? std::string::npos : hostEnd - hostAt);
     if (host.empty() || host[0] == ':' || host.find('@') != std::string::npos) return "the address names no host";
     if (host.size() > 255) return "the host name is longer than 255 characters";
+    const size_t pathUnits = hostEnd == std::string::npos ? 1 : Utf16Length(url.substr(hostEnd));
+    if (pathUnits + kAddedByFetches > kRequestPathLimit)
+        return "its path and query are " + std::to_string(pathUnits) + " characters long; the patcher takes at most " +
+               std::to_string(kRequestPathLimit - kAddedByFetches) + ", to leave room for the \"?t=\" query and \".sig\"";
     return {};
 }

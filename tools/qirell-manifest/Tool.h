@@ -88,9 +88,20 @@ void ProgressBegin(Progress& p, uint64_t files, uint64_t bytes);
 void ProgressAdvance(Progress& p, uint64_t bytes, bool fileDone);
 void ProgressEnd(Progress& p);
 
-// Hashes source while copying it to target (when target is not empty); false with a message on failure.
+// Private keys in a file's bytes (PrivateKeys.cpp): PEM of every label (PKCS#8 plain and encrypted,
+// RSA, EC, OpenSSH, PGP...), OpenSSH's and PuTTY's own formats, and a file that begins as a DER key.
+struct PrivateKeyScan {
+    std::string carry;  // the tail of the bytes seen so far
+    uint64_t seen = 0;
+    std::string found;  // what kind of key, empty while none
+};
+void ScanForPrivateKey(PrivateKeyScan& scan, const char* data, size_t size);
+void FinishPrivateKeyScan(PrivateKeyScan& scan);
+
+// Hashes source while copying it to target (when target is not empty), looking for a private key in
+// the same pass (privateKey: its kind, empty when none); false with a message on failure.
 bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progress, uint64_t& size,
-                 std::string& sha256, std::string& error);
+                 std::string& sha256, std::string& privateKey, std::string& error);
 
 // Checks a published folder as players will use it; every problem found goes into problems.
 void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::vector<std::string>& problems);
@@ -110,7 +121,10 @@ int RunStamp(const std::vector<std::string>& args);
 // Puts "expires" (now + days, UTC) first into the root object of the manifest text.
 bool AddExpiry(std::string& manifestText, int days, std::string& error);
 // Signs outDir/manifest.json into manifest.json.sig; with no key file, removes a stale signature.
+// Refused, with nothing written, when a patcher the manifest lists lacks the signing key.
 bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, std::string& error);
-// Checks outDir's manifest.json.sig against the keys (PEM files) and the manifest's expiry; the number of problems.
-unsigned CheckPublishedSignature(const fs::path& root, const std::vector<std::string>& publicKeyFiles,
+// Checks outDir's manifest.json.sig against the keys (PEM files), the manifest's expiry and the keys
+// of the patcher it lists; the number of problems.
+unsigned CheckPublishedSignature(const fs::path& root, const std::string& urlPrefix,
+                                 const std::vector<std::string>& publicKeyFiles,
                                  const std::function<void(const std::string&)>& problem);

@@ -53,11 +53,13 @@ void CheckFiles(const fs::path& root, const PatchManifest& manifest, const std::
             continue;
         }
         uint64_t size = 0;
-        std::string digest, error;
-        if (!HashAndCopy(file, fs::path(), progress, size, digest, error)) {
+        std::string digest, privateKey, error;
+        if (!HashAndCopy(file, fs::path(), progress, size, digest, privateKey, error)) {
             problems.push_back(shown + ": " + error);
             continue;
         }
+        if (!privateKey.empty())
+            problems.push_back(shown + ": holds " + privateKey + "; every player downloads it");
         if (size != f.size)
             problems.push_back(shown + ": size " + std::to_string(size) + ", manifest says " + std::to_string(f.size));
         if (digest != f.sha256) problems.push_back(shown + ": SHA-256 " + digest + ", manifest says " + f.sha256);
@@ -171,7 +173,7 @@ int RunVerify(const std::vector<std::string>& args) {
     std::vector<std::string> problems;
     VerifyPublished(root, prefix, problems);
     if (!publicKeys.empty())
-        CheckPublishedSignature(root, publicKeys, [&](const std::string& p) { problems.push_back(p); });
+        CheckPublishedSignature(root, prefix, publicKeys, [&](const std::string& p) { problems.push_back(p); });
     for (const std::string& p : problems) std::printf("%s\n", p.c_str());
     if (problems.empty()) {
         std::fprintf(stderr, "qirell-manifest: every entry of %s checks out\n", PathToUtf8(root / "manifest.json").c_str());
