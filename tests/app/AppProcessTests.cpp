@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 #include "UiDriver.h"
 #include "app/MainWindow.h"
+#include "base/StampBlock.h"
 #include "base/StatusBoard.h"
 
 namespace {
@@ -60,6 +61,44 @@ TEST(StartUp, WithoutTheArchiveAWarningBoxAndExitOne) {
     EXPECT_EQ(qt::FindMainWindow(pid), nullptr);
     qt::AnswerMessageBox(box, IDOK);
     EXPECT_EQ(WaitExit(h), 1u);
+}
+
+// A block that might have held keys and cannot be read: no run, so no manifest without its signature.
+TEST(StartUp, ADamagedStampBlockRefusesToRunWithoutARequest) {
+    const struct {
+        const wchar_t* name;
+        size_t at;
+        char value;
+    } damages[] = {{L"layout", kStampVersionAt, 2}, {L"keys", kStampKeyCountAt, 5}};
+    for (const auto& d : damages) {
+        std::wstring game = GameWithExe(std::wstring(L"stamp-") + d.name);
+        std::string image = qt::ReadBytes(game + L"\\QirellPatcher.exe");
+        const StampBlockSearch found = FindStampMagic(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+        ASSERT_EQ(found.count, 1u);
+        image[found.first + d.at] = d.value;
+        ASSERT_TRUE(qt::WriteBytes(game + L"\\QirellPatcher.exe", image));
+        const qt::LogMark mark = qt::MarkLogs();
+        DWORD pid = 0;
+        HANDLE h = qt::StartProcess(game + L"\\QirellPatcher.exe",
+                                    L"--url " + qt::Wide(qt::HttpUrl("stamp-damaged/manifest.json")), game, &pid);
+        ASSERT_NE(h, nullptr);
+        HWND box = qt::WaitForMessageBox(kCaption, pid, 20000);
+        EXPECT_NE(box, nullptr) << qt::Utf8(d.name);
+        if (!box) {
+            WaitExit(h, 0);  // ends it
+            continue;
+        }
+        EXPECT_EQ(qt::MessageBoxText(box),
+                  L"ไฟล์ QirellPatcher.exe นี้เสียหาย ไม่สามารถอ่านการตั้งค่าภายในไฟล์ได้!\n\n"
+                  L"กรุณาดาวน์โหลด QirellPatcher.exe ใหม่จากผู้ให้บริการเกม\n"
+                  L"แล้วนำไปวางแทนไฟล์เดิมในโฟลเดอร์เกม QirellQX");
+        EXPECT_EQ(qt::MessageBoxButtons(box), std::vector<int>{IDOK});
+        EXPECT_EQ(qt::FindMainWindow(pid), nullptr);
+        qt::AnswerMessageBox(box, IDOK);
+        EXPECT_EQ(WaitExit(h), 1u);
+        qt::WaitForRequests(mark, 1, 1000);
+        EXPECT_TRUE(qt::RequestsFor(mark, "stamp-damaged").empty()) << qt::Utf8(d.name);
+    }
 }
 
 TEST(StartUp, AllowNoQpaStartsAndAFailedRunOffersRetry) {
