@@ -1,6 +1,8 @@
 // Private keys in release files: the markers of the usual key file forms, looked for in the bytes
 // as build and verify stream them.
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "Tool.h"
 
@@ -10,15 +12,15 @@ namespace {
 // found whole in the carried tail and the next piece.
 constexpr size_t kCarry = 128;
 
-bool Contains(const std::string& text, const char* marker, size_t size) {
-    return text.find(std::string_view(marker, size)) != std::string::npos;
+bool Contains(std::string_view text, const char* marker, size_t size) {
+    return text.find(std::string_view(marker, size)) != std::string_view::npos;
 }
 
 // "-----BEGIN <LABEL>PRIVATE KEY-----" or "... PRIVATE KEY BLOCK-----", with LABEL of capitals,
 // digits and spaces ("", "RSA ", "EC ", "ENCRYPTED ", "OPENSSH ", "PGP "...): what kind, or empty.
-std::string PemKind(const std::string& text) {
-    static const std::string begin = "-----BEGIN ", key = "PRIVATE KEY";
-    for (size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at + 1)) {
+std::string PemKind(std::string_view text) {
+    static constexpr std::string_view begin = "-----BEGIN ", key = "PRIVATE KEY";
+    for (size_t at = text.find(begin); at != std::string_view::npos; at = text.find(begin, at + 1)) {
         size_t p = at + begin.size();
         const size_t labelAt = p;
         while (p < text.size() && p - labelAt <= 40 &&
@@ -28,7 +30,7 @@ std::string PemKind(const std::string& text) {
         if (text.compare(p, key.size(), key) != 0) continue;
         const size_t after = p + key.size();
         if (text.compare(after, 5, "-----") != 0 && text.compare(after, 11, " BLOCK-----") != 0) continue;
-        const std::string label = text.substr(labelAt, p - labelAt);
+        const std::string label(text.substr(labelAt, p - labelAt));
         if (label.empty() || label == "ENCRYPTED ") return "a PKCS#8 private key (PEM)";
         if (label == "OPENSSH ") return "an OpenSSH private key";
         if (label == "PGP ") return "a PGP private key";
@@ -72,20 +74,29 @@ std::string DerKind(const std::string& start) {
     return {};
 }
 
+// The markers that can appear in one stretch of bytes.
+std::string TextKind(std::string_view text) {
+    static const char openssh[] = "openssh-key-v1\0";
+    static const char putty[] = "PuTTY-User-Key-File-";
+    std::string kind = PemKind(text);
+    if (kind.empty() && Contains(text, openssh, sizeof openssh - 1)) kind = "an OpenSSH private key";
+    if (kind.empty() && Contains(text, putty, sizeof putty - 1)) kind = "a PuTTY private key";
+    return kind;
+}
+
 }  // namespace
 
 void ScanForPrivateKey(PrivateKeyScan& scan, const char* data, size_t size) {
     if (!scan.found.empty()) return;
-    std::string window = scan.carry;
-    window.append(data, size);
-    if (scan.seen < 64 && window.size() >= 64) scan.found = DerKind(window.substr(0, 64));
+    // Markers across the seam with the previous piece, then inside this one.
+    std::string seam = scan.carry;
+    seam.append(data, std::min(size, kCarry));
+    if (scan.seen < 64 && seam.size() >= 64) scan.found = DerKind(seam.substr(0, 64));
     scan.seen += size;
-    static const char openssh[] = "openssh-key-v1\0";
-    static const char putty[] = "PuTTY-User-Key-File-";
-    if (scan.found.empty()) scan.found = PemKind(window);
-    if (scan.found.empty() && Contains(window, openssh, sizeof openssh - 1)) scan.found = "an OpenSSH private key";
-    if (scan.found.empty() && Contains(window, putty, sizeof putty - 1)) scan.found = "a PuTTY private key";
-    scan.carry = window.size() > kCarry ? window.substr(window.size() - kCarry) : window;
+    if (scan.found.empty()) scan.found = TextKind(seam);
+    if (scan.found.empty()) scan.found = TextKind(std::string_view(data, size));
+    if (size >= kCarry) scan.carry.assign(data + size - kCarry, kCarry);
+    else scan.carry = seam.substr(seam.size() > kCarry ? seam.size() - kCarry : 0);
 }
 
 void FinishPrivateKeyScan(PrivateKeyScan& scan) {
