@@ -45,6 +45,21 @@ std::string PublishUpToDate(const std::wstring& game, const std::string& name) {
     return qt::HttpUrl(name + "/manifest.json");
 }
 
+// A start-up refusal: the warning box with its text and OK only, no main window; answered, exit code 1.
+void ExpectWarningBoxAndExitOne(HANDLE h, DWORD pid, const std::wstring& text) {
+    HWND box = qt::WaitForMessageBox(kCaption, pid, 20000);
+    EXPECT_NE(box, nullptr);
+    if (!box) {
+        WaitExit(h, 0);  // ends it
+        return;
+    }
+    EXPECT_EQ(qt::MessageBoxText(box), text);
+    EXPECT_EQ(qt::MessageBoxButtons(box), std::vector<int>{IDOK});
+    EXPECT_EQ(qt::FindMainWindow(pid), nullptr);
+    qt::AnswerMessageBox(box, IDOK);
+    EXPECT_EQ(WaitExit(h), 1u);
+}
+
 }  // namespace
 
 TEST(StartUp, WithoutTheArchiveAWarningBoxAndExitOne) {
@@ -52,15 +67,9 @@ TEST(StartUp, WithoutTheArchiveAWarningBoxAndExitOne) {
     DWORD pid = 0;
     HANDLE h = qt::StartProcess(game + L"\\QirellPatcher.exe", kRefused, game, &pid);
     ASSERT_NE(h, nullptr);
-    HWND box = qt::WaitForMessageBox(kCaption, pid, 20000);
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(qt::MessageBoxText(box),
-              L"ไม่พบไฟล์ data.qpa ในโฟลเดอร์นี้!\n\nกรุณานำไฟล์ QirellPatcher.exe ไปวางไว้ในโฟลเดอร์เกม QirellQX\n"
-              L"(โฟลเดอร์เดียวกับ QirellQX.exe และ data.qpa) แล้วเปิดใหม่อีกครั้ง");
-    EXPECT_EQ(qt::MessageBoxButtons(box), std::vector<int>{IDOK});
-    EXPECT_EQ(qt::FindMainWindow(pid), nullptr);
-    qt::AnswerMessageBox(box, IDOK);
-    EXPECT_EQ(WaitExit(h), 1u);
+    ExpectWarningBoxAndExitOne(h, pid,
+                               L"ไม่พบไฟล์ data.qpa ในโฟลเดอร์นี้!\n\nกรุณานำไฟล์ QirellPatcher.exe ไปวางไว้ในโฟลเดอร์เกม QirellQX\n"
+                               L"(โฟลเดอร์เดียวกับ QirellQX.exe และ data.qpa) แล้วเปิดใหม่อีกครั้ง");
 }
 
 // A block that might have held keys and cannot be read: no run, so no manifest without its signature.
@@ -71,6 +80,7 @@ TEST(StartUp, ADamagedStampBlockRefusesToRunWithoutARequest) {
         char value;
     } damages[] = {{L"layout", kStampVersionAt, 2}, {L"keys", kStampKeyCountAt, 5}};
     for (const auto& d : damages) {
+        SCOPED_TRACE(qt::Utf8(d.name));
         std::wstring game = GameWithExe(std::wstring(L"stamp-") + d.name);
         std::string image = qt::ReadBytes(game + L"\\QirellPatcher.exe");
         const StampBlockSearch found = FindStampMagic(reinterpret_cast<const uint8_t*>(image.data()), image.size());
@@ -82,22 +92,12 @@ TEST(StartUp, ADamagedStampBlockRefusesToRunWithoutARequest) {
         HANDLE h = qt::StartProcess(game + L"\\QirellPatcher.exe",
                                     L"--url " + qt::Wide(qt::HttpUrl("stamp-damaged/manifest.json")), game, &pid);
         ASSERT_NE(h, nullptr);
-        HWND box = qt::WaitForMessageBox(kCaption, pid, 20000);
-        EXPECT_NE(box, nullptr) << qt::Utf8(d.name);
-        if (!box) {
-            WaitExit(h, 0);  // ends it
-            continue;
-        }
-        EXPECT_EQ(qt::MessageBoxText(box),
-                  L"ไฟล์ QirellPatcher.exe นี้เสียหาย ไม่สามารถอ่านการตั้งค่าภายในไฟล์ได้!\n\n"
-                  L"กรุณาดาวน์โหลด QirellPatcher.exe ใหม่จากผู้ให้บริการเกม\n"
-                  L"แล้วนำไปวางแทนไฟล์เดิมในโฟลเดอร์เกม QirellQX");
-        EXPECT_EQ(qt::MessageBoxButtons(box), std::vector<int>{IDOK});
-        EXPECT_EQ(qt::FindMainWindow(pid), nullptr);
-        qt::AnswerMessageBox(box, IDOK);
-        EXPECT_EQ(WaitExit(h), 1u);
+        ExpectWarningBoxAndExitOne(h, pid,
+                                   L"ไฟล์ QirellPatcher.exe นี้เสียหาย ไม่สามารถอ่านการตั้งค่าภายในไฟล์ได้!\n\n"
+                                   L"กรุณาดาวน์โหลด QirellPatcher.exe ใหม่จากผู้ให้บริการเกม\n"
+                                   L"แล้วนำไปวางแทนไฟล์เดิมในโฟลเดอร์เกม QirellQX");
         qt::WaitForRequests(mark, 1, 1000);
-        EXPECT_TRUE(qt::RequestsFor(mark, "stamp-damaged").empty()) << qt::Utf8(d.name);
+        EXPECT_TRUE(qt::RequestsFor(mark, "stamp-damaged").empty());
     }
 }
 
