@@ -54,13 +54,31 @@ new_game() {
   printf 'game data' > "$1/data.qpa"
   cp "$2" "$1/QirellPatcher.exe"
 }
+# handsign DIR KEY: a signature over DIR/manifest.json made outside the tool, as an older tool made
+# them without looking at the patcher the release ships.
+handsign() {
+  openssl dgst -sha256 -sign "$2" -out "$work/handsign.der" "$1/manifest.json" &&
+  python3 - "$work/handsign.der" "$2.pub" "$1/manifest.json.sig" <<'PY'
+import hashlib, subprocess, sys
+der = open(sys.argv[1], 'rb').read()
+i, values = 2, []  # SEQUENCE { INTEGER r, INTEGER s }, both short
+while i < len(der):
+    n = der[i + 1]
+    values.append(int.from_bytes(der[i + 2:i + 2 + n], 'big'))
+    i += 2 + n
+point = subprocess.run(['openssl', 'pkey', '-pubin', '-in', sys.argv[2], '-outform', 'DER'],
+                       capture_output=True, check=True).stdout[-64:]
+open(sys.argv[3], 'w').write('qirell-signature 1\nkey %s\necdsa-p256-sha256 %064x%064x\n'
+                             % (hashlib.sha256(point).hexdigest()[:16], values[0], values[1]))
+PY
+}
 requests() { grep -c "\"target\":\"/$prefix/$1/manifest.json$2" "$QIRELL_TEST_NGINX_LOG"; }
 
 # Valid, tampered and missing signatures against a patcher that carries the old key.
 publish valid p-old.exe old
 publish changed p-old.exe old
 sed -i 's/"version": "changed"/"version": "Changed"/' "$QIRELL_TEST_WWW/$prefix/changed/manifest.json"
-publish otherkey p-old.exe new
+publish otherkey p-new.exe new
 publish missing p-old.exe old
 rm "$QIRELL_TEST_WWW/$prefix/missing/manifest.json.sig"
 publish empty p-old.exe old
@@ -103,7 +121,25 @@ run_game "$work/game-nokeys" nokeys; code=$?
 [ "$(requests nokeys '?t=')" = 1 ] || fail "nokeys: the manifest was not fetched"
 grep -q "/$prefix/nokeys/manifest.json.sig" "$QIRELL_TEST_NGINX_LOG" && fail "nokeys: a signature was requested"
 
-# Key rotation: the old patcher takes a release signed by the old key that ships a patcher carrying
+# The replayed keyless patcher: a manifest correctly signed by the old key ships a patcher without
+# keys. The tool refuses to sign such a release; the keyed patcher refuses to install it, keeps its
+# own bytes and leaves no side file. The same release shipping a patcher with the key goes through.
+publish replay "$exe" -
+"$tool" sign "$QIRELL_TEST_WWW/$prefix/replay" --key old >/dev/null 2>&1 && fail "replay: sign took a keyless patcher"
+handsign "$QIRELL_TEST_WWW/$prefix/replay" old || fail "replay: signing by hand"
+"$tool" verify "$QIRELL_TEST_WWW/$prefix/replay" --public-key old.pub >/dev/null 2>&1 &&
+  fail "replay: verify took a keyless patcher"
+new_game game-replay p-old.exe
+run_game "$work/game-replay" replay; code=$?
+[ "$code" = 1 ] || fail "replay: exit code $code, not 1"
+cmp -s game-replay/QirellPatcher.exe p-old.exe || fail "replay: the running patcher was changed"
+[ ! -e game-replay/QirellPatcher.exe.patch.tmp ] || fail "replay: the side file was left"
+[ ! -e game-replay/sub ] || fail "replay: files after the patcher were brought in"
+publish replay p-both.exe old
+run_game "$work/game-replay" replay || fail "replay with a keyed patcher: the run failed"
+cmp -s game-replay/QirellPatcher.exe p-both.exe || fail "replay with a keyed patcher: not installed"
+
+# Key rotation as docs/security.md gives it: the old patcher takes a release signed by the old key that ships a patcher carrying
 # both; that one takes the next release, signed by the new key, which ships a patcher with the new
 # key only; and that one refuses what the old key signs.
 new_game game-rotate p-old.exe
@@ -113,7 +149,7 @@ cmp -s game-rotate/QirellPatcher.exe p-both.exe || fail "rotation, step 1: the p
 publish rotate p-new.exe new
 run_game "$work/game-rotate" rotate || fail "rotation, step 2"
 cmp -s game-rotate/QirellPatcher.exe p-new.exe || fail "rotation, step 2: the patcher was not replaced"
-publish rotate p-new.exe old
+publish rotate p-old.exe old
 run_game "$work/game-rotate" rotate && fail "rotation, step 3: the dropped key was still accepted"
 
 # Stamping round trip: the stamped address is used without --url; a restamp replaces address and
@@ -196,7 +232,11 @@ if [ -f "$winexe" ]; then
   timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" verify win-changed --public-key old.pub >/dev/null 2>&1 &&
     fail "the Windows tool took a changed manifest"
   timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" keygen winkey >/dev/null 2>&1 || fail "the Windows tool's keygen"
-  timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build release-valid --version w --sign winkey -o win-signed \
+  cp winkey winkey.before
+  timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" keygen winkey >/dev/null 2>&1 && fail "the Windows keygen ran over a key"
+  cmp -s winkey winkey.before || fail "the Windows keygen changed an existing key"
+  cp -r release-valid win-release && rm win-release/QirellPatcher.exe
+  timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" build win-release --version w --sign winkey -o win-signed \
     >/dev/null 2>&1 || fail "the Windows tool's build --sign"
   "$tool" verify win-signed --public-key winkey.pub >/dev/null 2>&1 || fail "a Windows key and signature, checked on Linux"
   timeout 120 bash "$src/cmake/wine-run.sh" "$winexe" sign win-signed --key old >/dev/null 2>&1 ||
