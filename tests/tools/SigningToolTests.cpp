@@ -156,6 +156,9 @@ TEST(ToolStamp, RefusesImagesItCannotStampSafely) {
     std::string shown;
     EXPECT_EQ(ToolExit("stamp '" + (s.root / "signed.exe").string() + "' --show", &shown), 0) << shown;
     EXPECT_NE(shown.find("key " + KeyIdHex(KeyIdOf(PublicKey{7}))), std::string::npos) << shown;
+    Write(s.root / "plain.exe", Image(false));
+    EXPECT_EQ(ToolExit("stamp '" + (s.root / "plain.exe").string() + "' --url 'https://h/\xff' -o x.exe", &shown), 1);
+    EXPECT_NE(shown.find("https://h/\\xFF: the address is not valid UTF-8"), std::string::npos) << shown;
     StampSettings tooMany{true, "https://h/", std::vector<PublicKey>(5)};
     std::array<uint8_t, kStampBlockSize> block{};
     EXPECT_FALSE(WriteStampBlock(tooMany, block.data(), block.size()));

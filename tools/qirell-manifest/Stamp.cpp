@@ -86,7 +86,7 @@ int RunStamp(const std::vector<std::string>& args) {
     settings.url = url;
     const std::string urlProblem = StampUrlProblem(url);
     if (!urlProblem.empty()) {
-        Fail(url + ": " + urlProblem);
+        Fail(Printable(url) + ": " + urlProblem);
         return 1;
     }
     if (keyFiles.size() > kMaxPublicKeys) {
