@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <map>
+
+#include "base/Handle.h"
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
@@ -51,6 +54,11 @@ bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) 
     return false;
 }
 
+bool FlushToDisk(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
 PlannedFile PlanDownload(const ManifestFile& entry) {
     PlannedFile file;
     file.localPath = ToLocalPath(entry.path);
@@ -63,6 +71,11 @@ PlannedFile PlanDownload(const ManifestFile& entry) {
 bool SwapInVerified(const PlannedFile& file) {
     const std::wstring& localPath = file.localPath;
     const std::wstring& tempPath = file.tempPath;
+    if (IsOwnExecutable(localPath) && !FlushToDisk(tempPath)) {
+        DeleteFileW(tempPath.c_str());
+        UpdateStatus(L"อัปเดตไม่สำเร็จ", L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + localPath, 0);
+        return false;
+    }
     PrepareTarget(localPath);
     if (!SwapIntoPlace(tempPath, localPath)) {
         DeleteFileW(tempPath.c_str());
