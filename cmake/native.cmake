@@ -6,7 +6,7 @@ enable_testing()
 add_library(qirell_portable STATIC src/text/AsciiLower.cpp src/text/Utf8.cpp src/patch/PathRule.cpp src/manifest/Json.cpp
   src/manifest/Manifest.cpp src/transfer/Sha256Core.cpp src/transfer/RangeRules.cpp src/transfer/BlockMap.cpp
   src/transfer/BlockMatch.cpp src/client/OptionText.cpp src/base/StampBlock.cpp src/manifest/SignatureFile.cpp
-  src/manifest/Expiry.cpp)
+  src/manifest/Expiry.cpp src/patch/SpaceCheck.cpp)
 
 # Native unit tests and fuzz targets.
 include(${CMAKE_SOURCE_DIR}/tests/native/native-tests.cmake)

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <exception>
 
 #include "base/Handle.h"
+#include "patch/ThreadFailure.h"
 #include "transfer/FileHash.h"
 #include "transfer/Sha256.h"
 
@@ -15,6 +17,8 @@ struct Pool {
     std::atomic<size_t> next{0};
     std::atomic<size_t> finished{0};
     std::atomic<size_t> current{0};
+    std::atomic<bool> stop{false};  // a worker failed: no further file starts
+    std::exception_ptr error;       // under lock: the first failure, rethrown on the calling thread
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE allDone = CONDITION_VARIABLE_INIT;
 };
@@ -31,10 +35,11 @@ template <typename Between>
 void Work(Pool& pool, Between between) {
     FileHashScratch scratch;
     std::vector<FileCheck>& checks = *pool.checks;
-    for (;;) {
+    while (!pool.stop.load()) {
         const size_t i = pool.next.fetch_add(1);
         if (i >= checks.size()) break;
         pool.current.store(i, std::memory_order_relaxed);
+        if (gHelperWorkSeam) gHelperWorkSeam("check");
         checks[i].upToDate = IsUpToDate(scratch, checks[i]);
         if (pool.finished.fetch_add(1) + 1 == checks.size()) {
             AcquireSRWLockExclusive(&pool.lock);
@@ -45,8 +50,18 @@ void Work(Pool& pool, Between between) {
     }
 }
 
+// Nothing may leave a thread of its own: the failure goes to the calling thread, which stops waiting.
 DWORD WINAPI WorkerMain(LPVOID param) {
-    Work(*static_cast<Pool*>(param), [] {});
+    Pool& pool = *static_cast<Pool*>(param);
+    try {
+        Work(pool, [] {});
+    } catch (...) {
+        AcquireSRWLockExclusive(&pool.lock);
+        if (!pool.error) pool.error = std::current_exception();
+        pool.stop = true;
+        ReleaseSRWLockExclusive(&pool.lock);
+        WakeAllConditionVariable(&pool.allDone);
+    }
     return 0;
 }
 
@@ -89,15 +104,23 @@ void CheckFiles(std::vector<FileCheck>& checks, unsigned threads, unsigned repor
         return;
     }
     // The wait is the throttle: a report each time it runs out with files still left.
+    std::exception_ptr error;
     AcquireSRWLockExclusive(&pool.lock);
-    while (pool.finished.load() < checks.size()) {
+    while (pool.finished.load() < checks.size() && !pool.stop) {
         SleepConditionVariableSRW(&pool.allDone, &pool.lock, reportEveryMs ? reportEveryMs : 1, 0);
         const size_t finished = pool.finished.load();
-        if (finished == checks.size()) break;
+        if (finished == checks.size() || pool.stop) break;
         ReleaseSRWLockExclusive(&pool.lock);
-        report(finished, pool.current.load(std::memory_order_relaxed));
+        try {
+            report(finished, pool.current.load(std::memory_order_relaxed));
+        } catch (...) {
+            error = std::current_exception();
+            pool.stop = true;  // the workers still read the pool: they end before this frame does
+        }
         AcquireSRWLockExclusive(&pool.lock);
     }
     ReleaseSRWLockExclusive(&pool.lock);
     for (UniqueHandle& h : workers) WaitForSingleObject(h.get(), INFINITE);
+    if (!error) error = pool.error;
+    if (error) std::rethrow_exception(error);
 }

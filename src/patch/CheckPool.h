@@ -21,5 +21,6 @@ unsigned CheckThreadCount();
 using CheckReport = std::function<void(size_t finished, size_t current)>;
 
 // Sets upToDate of every check: the file measures size and its digest equals sha256. A file whose size
-// differs is not read. With one thread, or one file, everything runs on the calling thread.
+// differs is not read. With one thread, or one file, everything runs on the calling thread. An exception
+// on a worker (or from report) stops the others and is rethrown here once they have ended.
 void CheckFiles(std::vector<FileCheck>& checks, unsigned threads, unsigned reportEveryMs, const CheckReport& report);

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
+#include "patch/ThreadFailure.h"
 #include "text/Text.h"
 #include "transfer/BlockMatch.h"
 #include "transfer/Sha256.h"
@@ -35,6 +37,7 @@ struct Prefetch {
     bool ended = false;   // every range fetched, or one failed
     bool failed = false;
     bool stop = false;    // the assembly needs no more
+    std::exception_ptr error;  // what ended the fetcher, for the run's thread to rethrow
 };
 
 bool PushChunk(void* context, const uint8_t* data, size_t size) {
@@ -50,15 +53,24 @@ bool PushChunk(void* context, const uint8_t* data, size_t size) {
 
 void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, const AssemblyPlan& plan, Prefetch& p) {
     bool ok = true;
-    for (const Piece& piece : plan.pieces) {
-        if (piece.local) continue;
-        std::wstring ignored;
-        ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p, ignored);
-        if (!ok) break;
+    std::exception_ptr error;
+    try {
+        for (const Piece& piece : plan.pieces) {
+            if (piece.local) continue;
+            if (gHelperWorkSeam) gHelperWorkSeam("ranges");
+            std::wstring ignored;
+            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p,
+                              ignored);
+            if (!ok) break;
+        }
+    } catch (...) {
+        ok = false;
+        error = std::current_exception();
     }
     std::lock_guard<std::mutex> hold(p.lock);
     p.ended = true;
     p.failed = !ok;
+    p.error = error;
     p.changed.notify_all();
 }
 
@@ -213,13 +225,24 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
         return abandon();
     }
     const AssemblyIo io{&d, ReadOldAt, FetchRange, WriteSide};
-    const AssemblyResult result = Assemble(map, plan, io, d.state);
+    AssemblyResult result = AssemblyResult::Done;
+    std::exception_ptr error;
+    try {
+        result = Assemble(map, plan, io, d.state);
+    } catch (...) {
+        error = std::current_exception();  // the fetcher must end before this frame does
+    }
     {
         std::lock_guard<std::mutex> hold(prefetch.lock);
         prefetch.stop = true;
         prefetch.changed.notify_all();
     }
     fetcher.join();
+    if (!error) error = prefetch.error;
+    if (error) {
+        abandon();
+        std::rethrow_exception(error);
+    }
     uint8_t digest[32];
     const bool hashed = Sha256Finish(d.digest, digest);
     side.reset();

@@ -1,8 +1,11 @@
 // Several downloads at once on the run's session, each into its own side file; the run's thread swaps
-// them in manifest order. The first failure stops new starts and cancels every later transfer.
+// them in manifest order. No file starts more than `connections` places after the next one to swap, so
+// at most that many side files exist at once. The first failure stops new starts and cancels every
+// later transfer.
 #include <windows.h>
 
 #include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -10,7 +13,9 @@
 #include <vector>
 
 #include "base/StatusBoard.h"
+#include "patch/PathRule.h"
 #include "patch/RunState.h"
+#include "patch/ThreadFailure.h"
 #include "text/Text.h"
 #include "transfer/Download.h"
 #include "transfer/ServerFacts.h"
@@ -40,7 +45,10 @@ struct Queue {
     std::vector<FileState> state;
     std::vector<PlannedFile> plans;
     std::vector<std::wstring> failures;
+    std::vector<std::exception_ptr> errors;  // a file that failed by an exception: rethrown by the run
     size_t nextToStart = 0;
+    size_t nextToSwap = 0;
+    size_t window = 1;      // files from nextToSwap on that may have a side file
     size_t stopAt = kNone;  // no file at or after this index starts
     std::condition_variable changed;
 
@@ -53,7 +61,7 @@ struct Queue {
 
     explicit Queue(RunState& r)
         : run(r), state(r.toDownload.size(), FileState::Waiting), plans(r.toDownload.size()),
-          failures(r.toDownload.size()) {}
+          failures(r.toDownload.size()), errors(r.toDownload.size()) {}
 };
 
 // Under Queue::lock: nothing at or after `index` starts any more, and what runs after it is cancelled.
@@ -93,27 +101,46 @@ void OnBytes(void* context, uint64_t received, int64_t change) {
     Publish(w, received);
 }
 
+// Runs one file. An exception fails the file like any other failure and is kept for the run's thread.
+bool RunOne(Worker& w, size_t index, PlannedFile& plan, std::wstring& failure, std::exception_ptr& error) {
+    Queue& q = *w.queue;
+    try {
+        if (gHelperWorkSeam) gHelperWorkSeam("download");
+        const ManifestFile& entry = q.run.toDownload[index];
+        plan = PlanDownload(entry);
+        w.displayName = plan.localPath;
+        w.expectedSize = entry.size;
+        const DownloadFile file{plan.fileUrl, plan.tempPath, plan.localPath, entry.size, entry.sha256,
+                                q.run.manifest.resume};
+        const DownloadProgress progress{OnBytes, &w};
+        return DownloadVerifiedFile(q.run.http, file, progress, &w.cancel, failure);
+    } catch (...) {
+        if (!plan.tempPath.empty()) DeleteFileW(plan.tempPath.c_str());
+        error = std::current_exception();
+        return false;
+    }
+}
+
 void WorkerLoop(Worker& w) {
     Queue& q = *w.queue;
     for (;;) {
         size_t index;
         {
-            std::lock_guard<std::mutex> guard(q.lock);
+            std::unique_lock<std::mutex> guard(q.lock);
+            q.changed.wait(guard, [&] {
+                return q.nextToStart >= q.state.size() || q.nextToStart >= q.stopAt ||
+                       q.nextToStart < q.nextToSwap + q.window;
+            });
             if (q.nextToStart >= q.state.size() || q.nextToStart >= q.stopAt) return;
             index = q.nextToStart++;
             w.current = index;
             q.state[index] = FileState::Running;
             ++q.inFlight;
         }
-        const ManifestFile& entry = q.run.toDownload[index];
-        PlannedFile plan = PlanDownload(entry);
-        w.displayName = plan.localPath;
-        w.expectedSize = entry.size;
-        const DownloadFile file{plan.fileUrl, plan.tempPath, plan.localPath, entry.size, entry.sha256,
-                                q.run.manifest.resume};
-        const DownloadProgress progress{OnBytes, &w};
+        PlannedFile plan;
         std::wstring failure;
-        const bool verified = DownloadVerifiedFile(q.run.http, file, progress, &w.cancel, failure);
+        std::exception_ptr error;
+        const bool verified = RunOne(w, index, plan, failure, error);
         {
             std::lock_guard<std::mutex> guard(q.lock);
             --q.inFlight;
@@ -122,6 +149,7 @@ void WorkerLoop(Worker& w) {
             q.state[index] = verified ? FileState::Verified : FileState::Failed;
             if (!verified) {
                 q.failures[index] = std::move(failure);
+                q.errors[index] = error;
                 StopFrom(q, index + 1);
             }
         }
@@ -134,31 +162,72 @@ void SetQuiet(Queue& q, bool quiet) {
     q.quiet = quiet;
 }
 
-std::wstring FoldedCase(std::wstring path) {
-    if (!path.empty()) CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
-    return path;
+}  // namespace
+
+std::wstring DiskKey(const std::string& path) {
+    std::wstring key = ToLocalPath(ResolveRelativePath(path));
+    if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+
+bool NeedsOneAtATime(const std::vector<ManifestFile>& files) {
+    const std::string suffix(std::begin(kSideFileSuffix), std::end(kSideFileSuffix) - 1);  // ASCII
+    std::set<std::wstring> targets, names;
+    for (const ManifestFile& f : files) {
+        const std::wstring target = DiskKey(f.path);
+        if (!targets.insert(target).second || !names.insert(target).second) return true;
+        if (!names.insert(DiskKey(f.path + suffix)).second) return true;
+    }
+    for (const std::wstring& p : targets)
+        for (size_t i = p.find(L'\\'); i != std::wstring::npos; i = p.find(L'\\', i + 1))
+            if (targets.count(p.substr(0, i))) return true;
+    return false;
+}
+
+namespace {
+
+// The run's side of the queue: waits for each file in list order and swaps it in. Returns the index
+// it stopped at (count when every file went in); sets failedDownload or swapFailed.
+size_t SwapInOrder(Queue& q, size_t& failedDownload, bool& swapFailed) {
+    const size_t count = q.state.size();
+    size_t next = 0;
+    for (; next < count; ++next) {
+        std::unique_lock<std::mutex> guard(q.lock);
+        q.changed.wait(guard, [&] {
+            return q.state[next] == FileState::Verified || q.state[next] == FileState::Failed;
+        });
+        if (q.state[next] == FileState::Failed) {
+            failedDownload = next;
+            break;
+        }
+        const PlannedFile plan = q.plans[next];
+        guard.unlock();
+        // The swap's own failure status must not be painted over by a transfer still running.
+        SetQuiet(q, true);
+        if (!SwapInVerified(q.run, plan)) {
+            swapFailed = true;
+            std::lock_guard<std::mutex> again(q.lock);
+            StopFrom(q, next + 1);
+            break;
+        }
+        SetQuiet(q, false);
+        {
+            std::lock_guard<std::mutex> again(q.lock);
+            q.nextToSwap = next + 1;
+        }
+        q.changed.notify_all();
+    }
+    return next;
 }
 
 }  // namespace
-
-bool NeedsOneAtATime(const std::vector<ManifestFile>& files) {
-    std::set<std::wstring> paths;
-    for (const ManifestFile& f : files)
-        if (!paths.insert(FoldedCase(ToLocalPath(f.path))).second) return true;
-    const std::wstring suffix = FoldedCase(kSideFileSuffix);
-    for (const std::wstring& p : paths) {
-        if (paths.count(p + suffix)) return true;
-        for (size_t i = p.find(L'\\'); i != std::wstring::npos; i = p.find(L'\\', i + 1))
-            if (paths.count(p.substr(0, i))) return true;
-    }
-    return false;
-}
 
 bool DownloadInParallel(RunState& run, unsigned connections) {
     const size_t count = run.toDownload.size();
     if (count == 0) return true;
     Queue q(run);
     const size_t threads = connections < count ? connections : count;
+    q.window = connections;
     for (size_t i = 0; i < threads; ++i) {
         q.workers.push_back(std::make_unique<Worker>());
         q.workers.back()->queue = &q;
@@ -179,35 +248,27 @@ bool DownloadInParallel(RunState& run, unsigned connections) {
     size_t failedDownload = kNone;
     bool swapFailed = false;
     size_t next = 0;
-    for (; next < count; ++next) {
-        std::unique_lock<std::mutex> guard(q.lock);
-        q.changed.wait(guard, [&] {
-            return q.state[next] == FileState::Verified || q.state[next] == FileState::Failed;
-        });
-        if (q.state[next] == FileState::Failed) {
-            failedDownload = next;
-            break;
-        }
-        const PlannedFile plan = q.plans[next];
-        guard.unlock();
-        // The swap's own failure status must not be painted over by a transfer still running.
-        SetQuiet(q, true);
-        if (!SwapInVerified(run, plan)) {
-            swapFailed = true;
-            std::lock_guard<std::mutex> again(q.lock);
-            StopFrom(q, next + 1);
-            break;
-        }
-        SetQuiet(q, false);
+    std::exception_ptr error;
+    try {
+        next = SwapInOrder(q, failedDownload, swapFailed);
+    } catch (...) {
+        // The workers must end before the queue does, whatever went wrong on this thread.
+        error = std::current_exception();
+        std::lock_guard<std::mutex> guard(q.lock);
+        StopFrom(q, 0);
+        next = q.nextToSwap;
     }
+    q.changed.notify_all();
     if (next < count) SetQuiet(q, true);
     for (auto& w : q.workers)
         if (w->thread.joinable()) w->thread.join();
 
     // Verified side files after the stop were never swapped in.
-    for (size_t i = next + 1; i < count; ++i)
+    for (size_t i = error ? next : next + 1; i < count; ++i)
         if (q.state[i] == FileState::Verified) DeleteFileW(q.plans[i].tempPath.c_str());
     run.bytesDone = q.bytesDone.load();
+    if (!error && failedDownload != kNone) error = q.errors[failedDownload];
+    if (error) std::rethrow_exception(error);
     if (swapFailed) return false;
     if (failedDownload != kNone) {
         run.failureText = q.failures[failedDownload];

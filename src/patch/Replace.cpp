@@ -1,13 +1,18 @@
 #include <windows.h>
 
+#include <map>
+
+#include "base/Handle.h"
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "patch/PatcherTrust.h"
 #include "patch/RunState.h"
+#include "patch/SpaceCheck.h"
 #include "patch/Swap.h"
 #include "text/Text.h"
 #include "transfer/Download.h"
 #include "transfer/ServerFacts.h"
+#include "transfer/SizeText.h"
 
 namespace {
 
@@ -22,6 +27,37 @@ void CreateParentDirectories(const std::wstring& localPath) {
 }
 
 bool IsOwnExecutable(const std::wstring& localPath) { return AsciiEqualNoCase(localPath, Settings().exeName); }
+
+uint64_t FileSizeOnDisk(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return (uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+// The stage at its fullest against the free space of the folder's volume, before anything is fetched.
+// False when it clearly cannot fit; the status is written and the folder is as it was.
+bool FolderHasRoom(const RunState& run, unsigned window) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(L".", &available, nullptr, nullptr)) return true;  // unknown: the writes will tell
+    std::map<std::wstring, uint64_t> sizes;  // what each target measures when its turn comes
+    std::vector<SpaceStep> steps;
+    steps.reserve(run.toDownload.size());
+    for (const ManifestFile& entry : run.toDownload) {
+        const std::wstring localPath = ToLocalPath(entry.path);
+        const auto [at, first] = sizes.try_emplace(DiskKey(entry.path), 0);
+        if (first) at->second = FileSizeOnDisk(localPath);
+        steps.push_back({entry.size, at->second, IsOwnExecutable(localPath)});
+        at->second = entry.size;
+    }
+    const uint64_t needed = PeakExtraBytes(steps, window);
+    if (needed <= available.QuadPart) return true;
+    UpdateStatus(L"พื้นที่ดิสก์ไม่พอสำหรับการอัปเดต",
+                 L"ต้องมีพื้นที่ว่างอย่างน้อย " + FormatSize(needed) + L" แต่มีว่างอยู่เพียง " +
+                     FormatSize(available.QuadPart),
+                 0);
+    return false;
+}
 
 }  // namespace
 
@@ -52,6 +88,11 @@ bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) 
     return false;
 }
 
+bool FlushToDisk(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && FlushFileBuffers(file.get());
+}
+
 PlannedFile PlanDownload(const ManifestFile& entry) {
     PlannedFile file;
     file.localPath = ToLocalPath(entry.path);
@@ -72,6 +113,11 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
                      0);
         return false;
     }
+    if (IsOwnExecutable(localPath) && !FlushToDisk(tempPath)) {
+        DeleteFileW(tempPath.c_str());
+        UpdateStatus(L"อัปเดตไม่สำเร็จ", L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + localPath, 0);
+        return false;
+    }
     PrepareTarget(localPath);
     if (!SwapIntoPlace(tempPath, localPath)) {
         DeleteFileW(tempPath.c_str());
@@ -85,18 +131,23 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
 bool DownloadAndReplace(RunState& run) {
     run.bytesDone = 0;
     // A file that can be assembled from its block map is worth more than parallel transfers.
-    if (run.manifest.connections > 1 && !NeedsOneAtATime(run.toDownload) && !AnyBlockMapCandidate(run.toDownload))
-        return DownloadInParallel(run, run.manifest.connections);
+    const bool parallel = run.manifest.connections > 1 && !NeedsOneAtATime(run.toDownload) &&
+                          !AnyBlockMapCandidate(run.toDownload);
+    if (!FolderHasRoom(run, parallel ? run.manifest.connections : 1)) return false;
+    if (parallel) return DownloadInParallel(run, run.manifest.connections);
     for (const ManifestFile& entry : run.toDownload) {
         const PlannedFile file = PlanDownload(entry);
-        if (DownloadWithBlockMap(run, entry, file)) {
-            if (!SwapInVerified(run, file)) return false;
-            continue;
-        }
-        if (!DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size, entry.sha256,
-                                  run.bytesDone, run.bytesTotal, run.manifest.resume, run.failureText)) {
-            UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
-            return false;
+        try {
+            if (!DownloadWithBlockMap(run, entry, file) &&
+                !DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size,
+                                      entry.sha256, run.bytesDone, run.bytesTotal, run.manifest.resume,
+                                      run.failureText)) {
+                UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
+                return false;
+            }
+        } catch (...) {
+            DeleteFileW(file.tempPath.c_str());  // the run ends on this; no side file may outlive it
+            throw;
         }
         if (!SwapInVerified(run, file)) return false;
     }

@@ -5,6 +5,7 @@
 #include "client/OptionFile.h"
 #include "patch/ManifestSignature.h"
 #include "patch/RunState.h"
+#include "patch/ThreadFailure.h"
 #include "transfer/Http.h"
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
@@ -19,10 +20,7 @@ DWORD FailRun() {
     return 1;
 }
 
-}  // namespace
-
-DWORD WINAPI RunPatch(LPVOID) {
-    BeginRun();
+DWORD RunStages() {
     UpdateStatus(L"กำลังตรวจสอบเวอร์ชัน...", L"กำลังดึงข้อมูลรายการแพตช์จากเซิร์ฟเวอร์...", 20);
 
     RunState run;
@@ -51,4 +49,22 @@ DWORD WINAPI RunPatch(LPVOID) {
     PublishCompletion(run);
     EndRunSuccess();
     return 0;
+}
+
+}  // namespace
+
+DWORD WINAPI RunPatch(LPVOID) {
+    BeginRun();
+    try {
+        return RunStages();
+    } catch (...) {
+        // Out of memory here or on a helper thread: an honest failure, never the end of the process.
+        const wchar_t* text = CaughtFailureText();
+        try {
+            UpdateStatus(L"อัปเดตไม่สำเร็จ", text, 0);
+        } catch (...) {
+            // Not even the status could be written; the run still ends failed.
+        }
+        return FailRun();
+    }
 }

@@ -42,7 +42,8 @@ struct PlannedFile {
 PlannedFile PlanDownload(const ManifestFile& entry);
 // Assembles the side file from the entry's block map, the local file and Range requests; true when
 // it holds the verified new content. False leaves no side file and nothing to report: the caller
-// downloads the whole file (patch/DeltaAssemble.cpp).
+// downloads the whole file (patch/DeltaAssemble.cpp). An exception (on its range fetcher too) leaves
+// no side file and ends the run.
 bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const PlannedFile& file);
 // Whether some entry has a block map and a file on disk to assemble it from.
 bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload);
@@ -51,10 +52,13 @@ bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload);
 bool SwapInVerified(const RunState& run, const PlannedFile& file);
 // Up to `connections` downloads at once, swapped in manifest order (patch/DownloadQueue.cpp).
 bool DownloadInParallel(RunState& run, unsigned connections);
-// True when files of the list would meet on disk while they download side by side: a path listed
-// twice (letter case aside), one file's side file being another's target, or a file where another
-// needs a folder. Such a list is downloaded one file at a time.
+// True when files of the list would meet on disk while they download side by side: two paths that
+// land on one file (compared as Windows resolves them: '.' steps, doubled separators, trailing dots and
+// spaces, letter case), one file's side file being another's target, or a file where another needs a
+// folder. Such a list is downloaded one file at a time.
 bool NeedsOneAtATime(const std::vector<ManifestFile>& files);
+// Where a manifest path lands on disk, as Windows resolves it, letter case folded: equal keys, one file.
+std::wstring DiskKey(const std::string& path);
 void RemoveListed(const RunState& run);
 bool RemoveTree(const std::wstring& dir);
 void PublishCompletion(const RunState& run);

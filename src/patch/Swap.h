@@ -9,3 +9,7 @@ void PrepareTarget(const std::wstring& localPath);
 // The own executable is moved aside to ".old" inside each attempt and put back when the new build
 // could not take its name, so the folder lacks it only between two renames.
 bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath);
+// Writes the file's bytes through to the disk (FlushFileBuffers); false when that failed. Done for the
+// own executable's new build only, before it takes the name: a power cut after the rename must not
+// leave a patcher of zeros. Game files are not flushed: a damaged one is fetched again next run.
+bool FlushToDisk(const std::wstring& path);

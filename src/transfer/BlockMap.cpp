@@ -29,8 +29,12 @@ uint32_t BlockSizeFor(uint64_t fileSize) {
     uint32_t size = 4096;
     // size < sqrt(fileSize)/2  <=>  4 * size * size < fileSize
     while (size < 65536 && 4 * uint64_t(size) * size < fileSize) size *= 2;
+    // Past 128 GiB the count, not the square root, sets the size: the reader takes no more blocks.
+    while (size < kMaxBlockSize && BlockCount(fileSize, size) > kMaxBlockCount) size *= 2;
     return size;
 }
+
+bool BlockMapFits(uint64_t fileSize) { return BlockCount(fileSize, kMaxBlockSize) <= kMaxBlockCount; }
 
 uint64_t BlockCount(uint64_t fileSize, uint32_t blockSize) {
     return fileSize / blockSize + (fileSize % blockSize ? 1 : 0);

@@ -23,7 +23,7 @@ constexpr size_t kBlockRecordBytes = 4 + kBlockStrongBytes;
 constexpr uint32_t kBlockMapVersion = 1;
 constexpr uint32_t kMinBlockSize = 1024;
 constexpr uint32_t kMaxBlockSize = 1u << 20;
-// 2^21 records are 40 MiB of map; the writer's rule stays far below (2^18 for a 1 TiB file).
+// 2^21 records are 40 MiB of map: 64 KiB blocks reach 128 GiB, the largest blocks 2 TiB.
 constexpr uint64_t kMaxBlockCount = 1ull << 21;
 
 struct BlockRecord {
@@ -39,8 +39,11 @@ struct BlockMap {
 };
 
 // The writer's block size: the power of two nearest above sqrt(size)/2, kept within 4 KiB and 64 KiB
-// (4 KiB up to 64 MiB, 16 KiB at 1 GiB, 32 KiB at 4 GiB, 64 KiB from 16 GiB).
+// (4 KiB up to 64 MiB, 16 KiB at 1 GiB, 32 KiB at 4 GiB, 64 KiB from 16 GiB); past 128 GiB doubled
+// until the count fits kMaxBlockCount (128 KiB past 128 GiB, up to 1 MiB at 2 TiB).
 uint32_t BlockSizeFor(uint64_t fileSize);
+// False for a file too large for any map the reader accepts (over 2 TiB): it is served whole only.
+bool BlockMapFits(uint64_t fileSize);
 uint64_t BlockCount(uint64_t fileSize, uint32_t blockSize);
 uint32_t BlockLength(const BlockMap& map, uint64_t index);
 

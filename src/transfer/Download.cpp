@@ -118,24 +118,12 @@ Outcome Exchange(Transfer& t, HINTERNET request) {
     return ReceiveBody(t, request);
 }
 
-// The request is handed to the cancel record for the time of the exchange, so another thread can close it.
 Outcome Attempt(Transfer& t, GetRequest& get) {
-    if (t.cancel) {
-        std::lock_guard<std::mutex> guard(t.cancel->lock);
-        if (t.cancel->cancelled) {
-            t.failureText = L"ยกเลิกการดาวน์โหลด " + t.file.displayName;
-            return Outcome::Failed;
-        }
-        t.cancel->request = get.request.get();
+    if (Cancelled(t)) {
+        t.failureText = L"ยกเลิกการดาวน์โหลด " + t.file.displayName;
+        return Outcome::Failed;
     }
-    const Outcome outcome = Exchange(t, get.request.get());
-    if (t.cancel) {
-        std::lock_guard<std::mutex> guard(t.cancel->lock);
-        if (t.cancel->closedRequest) get.request.release();
-        t.cancel->closedRequest = false;
-        t.cancel->request = nullptr;
-    }
-    return outcome;
+    return Exchange(t, get.request.get());
 }
 
 bool PauseUnlessCancelled(const Transfer& t, uint32_t ms) {
@@ -208,15 +196,7 @@ void PublishSerial(void* context, uint64_t received, int64_t change) {
 
 }  // namespace
 
-void CancelDownload(DownloadCancel& cancel) {
-    std::lock_guard<std::mutex> guard(cancel.lock);
-    cancel.cancelled = true;
-    if (cancel.request) {
-        WinHttpCloseHandle(cancel.request);
-        cancel.request = nullptr;
-        cancel.closedRequest = true;
-    }
-}
+void CancelDownload(DownloadCancel& cancel) { cancel.cancelled = true; }
 
 bool DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
                           DownloadCancel* cancel, std::wstring& failureText) {

@@ -1,7 +1,6 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "transfer/Http.h"
@@ -24,12 +23,12 @@ struct DownloadProgress {
     void* context = nullptr;
 };
 
-// Lets another thread stop a download: the request in flight is closed, no further one starts.
+// Lets another thread stop a download. Only the flag crosses threads: the downloading thread sees it
+// before each request and between reads and ends the transfer itself, so its WinHTTP handles are used
+// and closed on that thread alone. A call already waiting on the network returns within the request's
+// time-outs.
 struct DownloadCancel {
-    std::mutex lock;  // held only to hand the request handle over, never across network calls
     std::atomic<bool> cancelled{false};
-    bool closedRequest = false;
-    HINTERNET request = nullptr;
 };
 void CancelDownload(DownloadCancel& cancel);
 

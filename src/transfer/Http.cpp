@@ -33,8 +33,9 @@ bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::
     case PrepareStep::Done: break;
     }
     HINTERNET request = get.request.get();
+    const wchar_t* const connectionLost = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)";
     if (!SendGet(request)) {
-        failureText = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)";
+        failureText = connectionLost;
         return false;
     }
     const DWORD status = QueryStatus(request);
@@ -42,19 +43,33 @@ bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::
         failureText = L"เซิร์ฟเวอร์ตอบกลับ HTTP " + std::to_wstring(status);
         return false;
     }
-    // Collected aside so that an oversized answer leaves the caller's body as it was.
+    // A body cut short is a lost connection: nothing of it may reach the caller as if it were whole.
+    uint64_t announced = 0;
+    const bool sized = ParseContentLength(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH), announced);
+    // Collected aside so that an oversized or broken answer leaves the caller's body as it was.
     std::string received;
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available) || available == 0) break;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            failureText = connectionLost;
+            return false;
+        }
+        if (available == 0) break;
         if (available > bodyCap - received.size()) {
             failureText = L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด";
             return false;
         }
         std::vector<char> scratch(available);
         DWORD read = 0;
-        if (!WinHttpReadData(request, scratch.data(), available, &read)) break;
+        if (!WinHttpReadData(request, scratch.data(), available, &read)) {
+            failureText = connectionLost;
+            return false;
+        }
         received.append(scratch.data(), read);
+    }
+    if (sized && announced != received.size()) {
+        failureText = connectionLost;
+        return false;
     }
     body.swap(received);
     return true;

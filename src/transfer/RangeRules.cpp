@@ -28,6 +28,11 @@ bool Take(const std::string& s, size_t& at, char ch) {
 
 }  // namespace
 
+bool ParseContentLength(const std::string& value, uint64_t& out) {
+    size_t at = 0;
+    return ReadNumber(value, at, out) && at == value.size();
+}
+
 bool ParseContentRange(const std::string& value, ContentRange& out) {
     size_t at = 0;
     SkipSpaces(value, at);

@@ -1,5 +1,5 @@
 #pragma once
-// Platform-free rules for ranged requests and resumed downloads.
+// Platform-free rules for body lengths, ranged requests and resumed downloads.
 #include <cstdint>
 #include <string>
 
@@ -14,6 +14,9 @@ constexpr uint64_t kUnknownTotal = UINT64_MAX;
 // Strict: one unit "bytes", decimal numbers without signs or overflow, first <= last < total.
 // A last byte of UINT64_MAX is refused: nothing that large can be counted.
 bool ParseContentRange(const std::string& value, ContentRange& out);
+
+// A Content-Length value: decimal digits only, without overflow. False for anything else (absent too).
+bool ParseContentLength(const std::string& value, uint64_t& out);
 
 // The request header for bytes from first to last inclusive; last kOpenEnd asks for the rest.
 constexpr uint64_t kOpenEnd = UINT64_MAX;

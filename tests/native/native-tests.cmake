@@ -32,7 +32,8 @@ if(QIRELL_FUZZ)
   target_link_libraries(fuzz_manifest PRIVATE qirell_manifest_fuzzable)
 endif()
 
-add_executable(patch_native_tests ${CMAKE_SOURCE_DIR}/tests/patch/PathRuleTests.cpp)
+add_executable(patch_native_tests ${CMAKE_SOURCE_DIR}/tests/patch/PathRuleTests.cpp
+  ${CMAKE_SOURCE_DIR}/tests/patch/SpaceCheckTests.cpp)
 target_link_libraries(patch_native_tests PRIVATE qirell_portable gtest gtest_main)
 add_test(NAME patch_native_tests COMMAND patch_native_tests --gtest_color=no)
 set_tests_properties(patch_native_tests PROPERTIES TIMEOUT 120)

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
+#include "transfer/SizeText.h"
 
 namespace {
 
@@ -103,30 +105,90 @@ TEST(Faults, AnEndlessOrHugeManifestIsRefusedWithoutExhaustingMemory) {
     EXPECT_EQ(r.status.detail, L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด");
 }
 
-TEST(Faults, AFullDiskFailsTheWriteAndLosesNothing) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+namespace {
+
+// A game folder on the small disk with a player's option file and a 1 MiB big.bin; empty without one.
+std::wstring SmallDiskGame(const std::string& option) {
     const std::string disk = qt::Env("QIRELL_TEST_SMALLDISK");
-    if (disk.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
+    if (disk.empty()) return {};
     std::wstring game = qt::UnixToWine(disk) + L"\\game";
     qt::RemoveTreeForTest(game);
     qt::MakeDirs(game + L"\\savedata");
-    const std::string option = "OptionInfoList[\"BITPERPIXEL\"] = 32\r\n-- the player's own settings\r\n";
     qt::WriteBytes(game + L"\\savedata\\OptionInfo.lua", option);
     qt::WriteBytes(game + L"\\savedata\\showname-v3.done", "");
-    const std::string oldBig(1 << 20, 'o');
-    qt::WriteBytes(game + L"\\big.bin", oldBig);
+    qt::WriteBytes(game + L"\\big.bin", std::string(1 << 20, 'o'));
+    return game;
+}
 
+uint64_t FreeBytes(const std::wstring& dir) {
+    ULARGE_INTEGER available{};
+    EXPECT_TRUE(GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr));
+    return available.QuadPart;
+}
+
+const char kOption[] = "OptionInfoList[\"BITPERPIXEL\"] = 32\r\n-- the player's own settings\r\n";
+
+}  // namespace
+
+TEST(Faults, AClearlyTooFullDiskFailsBeforeAnythingIsFetched) {
+    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    const std::wstring game = SmallDiskGame(kOption);
+    if (game.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
     std::mt19937 gen(7);
     pt::Site site = pt::MakeSite("fulldisk");
-    std::vector<pt::Entry> entries = {{"small.bin", "fits"}, {"big.bin", RandomBytes(12u << 20, gen)}};
+    // The 8 MiB disk holds about 7 MiB free; the list needs 4 bytes, then a 12 MiB side file beside them.
+    std::vector<pt::Entry> entries = {{"small.bin", "fits"}, {"sub/big2.bin", "x"}, {"big.bin", RandomBytes(12u << 20, gen)}};
     const std::string url = pt::Publish(site, "full", entries);
+    const uint64_t available = FreeBytes(game);
     pt::RunResult r = pt::RunInProcess(game, url);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.ready);
+    EXPECT_EQ(r.status.headline, L"พื้นที่ดิสก์ไม่พอสำหรับการอัปเดต");
+    EXPECT_EQ(r.status.detail,
+              L"ต้องมีพื้นที่ว่างอย่างน้อย " + FormatSize((12u << 20) + 5) + L" แต่มีว่างอยู่เพียง " + FormatSize(available));
+    EXPECT_EQ(qt::Utf8(FormatSize((12u << 20) + 5)), "12.0 MB");
+    EXPECT_EQ(r.status.progress, 0);
+    // Nothing changed: not the small file that would fit, not a folder, no side file.
+    EXPECT_FALSE(qt::Exists(game + L"\\small.bin"));
+    EXPECT_FALSE(qt::Exists(game + L"\\sub"));
+    EXPECT_EQ(qt::ReadBytes(game + L"\\big.bin"), std::string(1 << 20, 'o'));
+    EXPECT_TRUE(NoSideFileIn(game));
+    EXPECT_EQ(qt::ReadBytes(game + L"\\savedata\\OptionInfo.lua"), kOption);
+    EXPECT_EQ(FreeBytes(game), available);
+    qt::RemoveTreeForTest(game);
+}
+
+TEST(Faults, ADiskThatFillsDuringTheDownloadFailsTheWriteAndLosesNothing) {
+    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    const std::wstring game = SmallDiskGame(kOption);
+    if (game.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
+    std::mt19937 gen(8);
+    pt::Site site = pt::MakeSite("fillingdisk");
+    // Fits when the run starts; another program takes the rest while big.bin arrives (2 MiB/s).
+    std::vector<pt::Entry> entries = {{"small.bin", "fits"}, {"big.bin", RandomBytes(4u << 20, gen)}};
+    entries[1].url = qt::FaultUrl("slow/2000000", "fillingdisk/files/big.bin");
+    const std::string url = pt::Publish(site, "filling", entries);
+    const std::wstring filler = game + L"\\..\\filler.bin";
+    std::thread other([&] {
+        const std::wstring side = game + L"\\big.bin.patch.tmp";
+        for (int i = 0; i < 2000 && !qt::Exists(side); ++i) Sleep(10);  // at most 20 s
+        HANDLE h = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const std::string block(64 * 1024, 'f');
+        DWORD written = 1;
+        while (h != INVALID_HANDLE_VALUE && written &&
+               WriteFile(h, block.data(), static_cast<DWORD>(block.size()), &written, nullptr)) {
+        }
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    });
+    pt::RunResult r = pt::RunInProcess(game, url);
+    other.join();
+    DeleteFileW(filler.c_str());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.status.headline, L"อัปเดตไม่สำเร็จ");
     EXPECT_EQ(r.status.detail, L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): big.bin");
     EXPECT_EQ(qt::ReadBytes(game + L"\\small.bin"), "fits");
-    EXPECT_EQ(qt::ReadBytes(game + L"\\big.bin"), oldBig);
-    EXPECT_FALSE(qt::Exists(game + L"\\big.bin.patch.tmp"));
-    EXPECT_EQ(qt::ReadBytes(game + L"\\savedata\\OptionInfo.lua"), option);
+    EXPECT_EQ(qt::ReadBytes(game + L"\\big.bin"), std::string(1 << 20, 'o'));
+    EXPECT_TRUE(NoSideFileIn(game));
+    EXPECT_EQ(qt::ReadBytes(game + L"\\savedata\\OptionInfo.lua"), kOption);
     qt::RemoveTreeForTest(game);
 }

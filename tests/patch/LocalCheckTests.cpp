@@ -1,11 +1,15 @@
 // The local check on its worker pool against the plain rule, one file after another.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <stdexcept>
+
 #include "TestSupport.h"
 #include "base/StatusBoard.h"
 #include "patch/CheckPool.h"
 #include "patch/PathRule.h"
 #include "patch/RunState.h"
+#include "patch/ThreadFailure.h"
 #include "transfer/FileHash.h"
 #include "transfer/Sha256.h"
 #include "text/Text.h"
@@ -190,3 +194,34 @@ TEST(LocalCheck, AnyNumberOfThreadsGivesTheSameResultsAndAProgressThatNeverGoesB
 }
 
 }  // namespace
+
+TEST(LocalCheck, AFailureOnAWorkerReachesTheCallerAfterEveryWorkerEnded) {
+    Folder f = MakeFolder();
+    InFolder in(f.dir);
+    std::vector<FileCheck> checks;
+    for (const ManifestFile& e : f.files)
+        if (IsSafeRelativePath(e.path)) checks.push_back({ToLocalPath(e.path), e.size, &e.sha256});
+    static std::atomic<int> calls{0};
+    calls = 0;
+    gHelperWorkSeam = [](const char* where) {
+        if (std::string(where) == "check" && ++calls == 5) throw std::bad_alloc();
+    };
+    for (const unsigned threads : {3u, 8u}) {
+        calls = 0;
+        EXPECT_THROW(CheckFiles(checks, threads, 1, [](size_t, size_t) {}), std::bad_alloc) << threads;
+    }
+    // A report that throws while workers still hash (slowed down here) waits for them too.
+    gHelperWorkSeam = [](const char*) { Sleep(5); };
+    int reports = 0;
+    EXPECT_THROW(CheckFiles(checks, 4, 1,
+                            [&](size_t, size_t) {
+                                if (++reports == 2) throw std::runtime_error("report");
+                            }),
+                 std::runtime_error);
+    gHelperWorkSeam = nullptr;
+    // And the pool works as before afterwards.
+    std::vector<FileCheck> alone = checks;
+    CheckFiles(alone, 1, 1, [](size_t, size_t) {});
+    CheckFiles(checks, 4, 1, [](size_t, size_t) {});
+    for (size_t i = 0; i < checks.size(); ++i) EXPECT_EQ(checks[i].upToDate, alone[i].upToDate) << i;
+}

@@ -209,6 +209,15 @@ TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
 
+    // A manifest cut short is a lost connection, not an unreadable manifest.
+    qt::WriteBytes(site.root + L"\\manifest.json",
+                   pt::ManifestText("cut", {{"a.bin", "new"}, {"b.bin", std::string(300, 'b')}}, {}, {}, ""));
+    pt::RunResult cut = pt::RunInProcess(game, qt::FaultUrl("cut/150", "badmanifest/manifest.json"));
+    EXPECT_EQ(cut.exitCode, 1);
+    EXPECT_EQ(cut.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
+    EXPECT_EQ(cut.status.detail, L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)");
+    EXPECT_EQ(Get(game, "a.bin"), "old");
+
     for (const std::string body : {"", "not json", "{}", "{\"files\": [{\"path\": \"a.bin\"}]}",
                                    "{\"files\": [{\"path\": \"a.bin\", \"sha256\": \"x\", \"size\": \"3\"}]}"}) {
         qt::WriteBytes(site.root + L"\\manifest.json", body);

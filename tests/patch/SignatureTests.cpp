@@ -58,6 +58,7 @@ TEST(SignedManifest, EachSignatureFaultHasItsStatusAndTouchesNothing) {
         bool publishSignature;
         const wchar_t* headline;
         std::wstring detail;
+        std::string fault = "";  // served through the fault server with this fault (both files)
     } cases[] = {
         {"changed", changed, kValidSig, true, kUnusable, kBadSignature},
         {"swapped", kValid, kExpiredSig, true, kUnusable, kBadSignature},
@@ -69,6 +70,13 @@ TEST(SignedManifest, EachSignatureFaultHasItsStatusAndTouchesNothing) {
         {"badexpiry", kBadExpiry, kBadExpirySig, true, kUnusable, L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้"},
         {"expired", kExpired, kExpiredSig, true, L"ข้อมูลแพตช์หมดอายุ",
          L"ข้อมูลแพตช์บนเซิร์ฟเวอร์หมดอายุแล้ว เซิร์ฟเวอร์อาจกำลังปรับปรุง กรุณาลองใหม่อีกครั้งภายหลัง"},
+        // A dropped connection is said to be one, not a bad signature. The manifest (141 bytes) is
+        // whole below the cut, the signature (187 bytes) is not.
+        {"cutsig", kValid, kValidSig, true, kUnusable,
+         L"ดึงลายเซ็นของไฟล์ manifest.json จากเซิร์ฟเวอร์ไม่สำเร็จ (เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต))",
+         "cut/160"},
+        {"cutmanifest", kValid, kValidSig, true, L"เกิดข้อผิดพลาดในการเชื่อมต่อ",
+         L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)", "cut/100"},
     };
     for (const Case& c : cases) {
         pt::Site site = pt::MakeSite(std::string("signed-") + c.name);
@@ -78,7 +86,9 @@ TEST(SignedManifest, EachSignatureFaultHasItsStatusAndTouchesNothing) {
         qt::WriteBytes(site.root + L"\\files\\a.bin", "new");
         std::wstring game = qt::FreshDir(L"signed-" + qt::Wide(c.name));
         qt::WriteBytes(game + L"\\a.bin", "old");
-        const pt::RunResult r = pt::RunInProcess(game, site.httpsBase + "manifest.json");
+        const std::string url = c.fault.empty() ? site.httpsBase + "manifest.json"
+                                                : qt::FaultUrl(c.fault, site.name + "/manifest.json");
+        const pt::RunResult r = pt::RunInProcess(game, url);
         EXPECT_EQ(r.exitCode, 1) << c.name;
         EXPECT_FALSE(r.ready) << c.name;
         EXPECT_EQ(r.status.headline, c.headline) << c.name;

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
+#include <random>
 #include <thread>
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "base/Settings.h"
 #include "patch/RunState.h"
+#include "patch/ThreadFailure.h"
 #include "transfer/Http.h"
 
 using pt::Entry;
@@ -271,6 +274,85 @@ TEST(Parallel, TheSelfUpdateKeepsItsRules) {
     EXPECT_FALSE(qt::Exists(game + L"\\tools\\Updater.exe.old"));
 }
 
+TEST(Parallel, OutOfMemoryOnAWorkerEndsTheRunHonestly) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("paralleloom");
+    std::vector<Entry> entries = Files(site, {"", "", "", "", ""}, 60000);
+    pt::Publish(site, "m", entries, {}, {}, Options(2, false));
+    std::wstring game = OldGame("paralleloom", 5);
+    // Every file from the third one started on fails: the first of them in the list is the third.
+    static std::atomic<int> starts{0};
+    starts = 0;
+    gHelperWorkSeam = [](const char* where) {
+        if (std::string(where) == "download" && ++starts > 2) throw std::bad_alloc();
+    };
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    gHelperWorkSeam = nullptr;
+    EXPECT_EQ(run.result.exitCode, 1);
+    EXPECT_FALSE(run.result.ready);
+    EXPECT_EQ(run.result.status.headline, L"อัปเดตไม่สำเร็จ");
+    EXPECT_EQ(run.result.status.detail, L"หน่วยความจำของเครื่องไม่พอสำหรับการอัปเดต กรุณาปิดโปรแกรมอื่นแล้วลองใหม่");
+    EXPECT_EQ(run.result.status.progress, 0);
+    EXPECT_EQ(Get(game, 1), entries[0].content);
+    EXPECT_EQ(Get(game, 2), entries[1].content);
+    for (int i = 3; i <= 5; ++i) EXPECT_EQ(Get(game, i), "old") << i;
+    EXPECT_TRUE(NoSideFiles(game));
+}
+
+TEST(Parallel, OutOfMemoryOnTheCheckThreadsEndsTheRunHonestly) {
+    REQUIRE_SERVERS();
+    pt::Site site = pt::MakeSite("checkoom");
+    std::vector<Entry> entries = Files(site, {"", "", "", ""}, 1000);
+    pt::Publish(site, "c", entries);
+    std::wstring game = OldGame("checkoom", 4);
+    gHelperWorkSeam = [](const char* where) {
+        if (std::string(where) == "check") throw std::bad_alloc();
+    };
+    Counted run = RunCounted(game, site.httpBase + "manifest.json");
+    gHelperWorkSeam = nullptr;
+    EXPECT_EQ(run.result.exitCode, 1);
+    EXPECT_EQ(run.result.status.headline, L"อัปเดตไม่สำเร็จ");
+    EXPECT_EQ(run.result.status.detail, L"หน่วยความจำของเครื่องไม่พอสำหรับการอัปเดต กรุณาปิดโปรแกรมอื่นแล้วลองใหม่");
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(Get(game, i), "old") << i;
+}
+
+// Part of `make soak` only: later transfers cancelled at random points, hundreds of times.
+TEST(Parallel, DISABLED_SoakCancelledTransfersEndCleanAndHonest) {
+    REQUIRE_SERVERS();
+    std::mt19937 gen(2121);
+    const int rounds = std::max(300, pt::SoakRounds(0) * 5);
+    const int kFiles = 5;
+    pt::Site site = pt::MakeSite("cancelsoak");
+    std::wstring game = OldGame("cancelsoak", kFiles);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); };
+    for (int round = 0; round < rounds; ++round) {
+        const int victim = pick(0, kFiles - 1);
+        const size_t size = static_cast<size_t>(pick(20000, 160000));
+        std::vector<std::string> faults;
+        for (int i = 0; i < kFiles; ++i) faults.push_back("slow/" + std::to_string(pick(400000, 4000000)));
+        const int kind = pick(0, 2);
+        faults[victim] = kind == 0   ? "cut/" + std::to_string(pick(0, static_cast<int>(size) - 1))
+                         : kind == 1 ? "status/404"
+                                     : "drop";
+        std::vector<Entry> entries = Files(site, faults, size);
+        pt::Publish(site, "s" + std::to_string(round), entries, {}, {}, Options(pick(2, 4), false));
+        for (int i = 1; i <= kFiles; ++i) qt::WriteBytes(game + L"\\" + qt::Wide(Name(i)), "old");
+
+        Counted run = RunCounted(game, site.httpBase + "manifest.json");
+        SCOPED_TRACE("round " + std::to_string(round) + ": " + faults[victim] + " on file " + std::to_string(victim + 1));
+        const std::wstring name = qt::Wide(Name(victim + 1));
+        const std::wstring detail = kind == 0   ? L"ขนาดไฟล์ที่ดาวน์โหลดไม่ตรง (" + name + L")"
+                                    : kind == 1 ? L"ดาวน์โหลด " + name + L" ไม่สำเร็จ (HTTP 404)"
+                                                : L"การเชื่อมต่อขาดหายขณะดาวน์โหลด " + name;
+        ASSERT_EQ(run.result.exitCode, 1);
+        ASSERT_EQ(run.result.status.headline, L"อัปเดตไม่สำเร็จ");
+        ASSERT_EQ(run.result.status.detail, detail);
+        for (int i = 1; i <= kFiles; ++i)
+            ASSERT_EQ(Get(game, i), i <= victim ? entries[i - 1].content : "old") << i;
+        ASSERT_TRUE(NoSideFiles(game));
+    }
+}
+
 TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
     const struct {
         std::vector<std::string> paths;
@@ -283,6 +365,16 @@ TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
         {{"tools", "tools/t.exe"}, true},
         {{"Tools/t.exe", "tools"}, true},
         {{"tool", "tools/t.exe"}, false},
+        {{"a.bin", "./a.bin"}, true},
+        {{"sub/a.bin", "sub//a.bin"}, true},
+        {{"sub/a.bin", "sub/./a.bin"}, true},
+        {{"sub/a.bin", "sub\\a.bin"}, true},
+        {{"a.bin", "a.bin. "}, true},
+        {{"sub./a.bin", "sub/b.bin", "SUB /a.bin"}, true},
+        {{"tools", "./tools/t.exe"}, true},
+        {{"tools.", "tools/t.exe"}, true},
+        {{"x.bin", "./x.bin.patch.tmp"}, true},
+        {{"sub/a.bin", "sub/b.bin", "./c.bin"}, false},
         {{}, false},
     };
     for (const auto& c : cases) {
@@ -294,17 +386,20 @@ TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
 
 TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
     REQUIRE_SERVERS();
-    pt::Site site = pt::MakeSite("paralleltwice");
-    std::vector<Entry> entries = {
-        {"one.bin", "first"}, {"twice.bin", "early"}, {"TWICE.bin", "late", "files/late.bin", "", -1, false}};
-    pt::Publish(site, "t", entries, {}, {}, Options(4, false));
-    qt::WriteBytes(site.root + L"\\files\\late.bin", "late");
-    std::wstring game = qt::FreshDir(L"options-twice");
-    Counted run = RunCounted(game, site.httpBase + "manifest.json");
-    EXPECT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
-    EXPECT_EQ(qt::ReadBytes(game + L"\\twice.bin"), "late");
-    EXPECT_EQ(qt::ReadBytes(game + L"\\one.bin"), "first");
-    EXPECT_TRUE(NoSideFiles(game));
+    for (const std::string second : {"TWICE.bin", "./twice.bin"}) {
+        SCOPED_TRACE(second);
+        pt::Site site = pt::MakeSite("paralleltwice");
+        std::vector<Entry> entries = {
+            {"one.bin", "first"}, {"twice.bin", "early"}, {second, "late", "files/late.bin", "", -1, false}};
+        pt::Publish(site, "t", entries, {}, {}, Options(4, false));
+        qt::WriteBytes(site.root + L"\\files\\late.bin", "late");
+        std::wstring game = qt::FreshDir(L"options-twice");
+        Counted run = RunCounted(game, site.httpBase + "manifest.json");
+        EXPECT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
+        EXPECT_EQ(qt::ReadBytes(game + L"\\twice.bin"), "late");
+        EXPECT_EQ(qt::ReadBytes(game + L"\\one.bin"), "first");
+        EXPECT_TRUE(NoSideFiles(game));
+    }
 }
 
 TEST(Resume, DropsAreContinuedWithRangesFromTheBytesWritten) {

@@ -137,8 +137,14 @@ TEST(BlockMap, BlockSizeScalesWithTheFile) {
         uint64_t size;
         uint32_t block;
     } rows[] = {{0, 4096},          {1 << 20, 4096},       {64ull << 20, 4096},        {(64ull << 20) + 1, 8192},
-                {1ull << 30, 16384}, {4ull << 30, 32768}, {(4ull << 30) + 1, 65536}, {1ull << 40, 65536}};
-    for (const auto& r : rows) EXPECT_EQ(BlockSizeFor(r.size), r.block) << r.size;
+                {1ull << 30, 16384}, {4ull << 30, 32768}, {(4ull << 30) + 1, 65536}, {128ull << 30, 65536},
+                {(128ull << 30) + 1, 131072}, {1ull << 40, 524288}, {2ull << 40, kMaxBlockSize}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(BlockSizeFor(r.size), r.block) << r.size;
+        EXPECT_LE(BlockCount(r.size, BlockSizeFor(r.size)), kMaxBlockCount) << r.size;
+        EXPECT_TRUE(BlockMapFits(r.size)) << r.size;
+    }
+    EXPECT_FALSE(BlockMapFits((2ull << 40) + 1));
 }
 
 TEST(BlockMap, RollingChecksumEqualsAFreshOneAtEveryOffset) {

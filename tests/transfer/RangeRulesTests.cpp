@@ -40,6 +40,23 @@ TEST(ContentRangeText, ParsesOnlyWellFormedByteRanges) {
     }
 }
 
+TEST(ContentLengthText, OnlyPlainDecimalCounts) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint64_t value;
+    } cases[] = {{"0", true, 0},          {"1234", true, 1234}, {"18446744073709551615", true, UINT64_MAX},
+                 {"", false, 0},          {" 12", false, 0},    {"12 ", false, 0},
+                 {"-1", false, 0},        {"1e3", false, 0},    {"18446744073709551616", false, 0}};
+    for (const auto& c : cases) {
+        uint64_t v = 99;
+        EXPECT_EQ(ParseContentLength(c.text, v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
+    }
+}
+
 TEST(ContentRangeText, AnAnswerMustStartWhereAskedAndCoverTheSpan) {
     struct Case {
         ContentRange answer;

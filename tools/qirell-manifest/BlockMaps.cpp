@@ -75,7 +75,7 @@ bool WriteBlockMaps(const fs::path& outDir, uint64_t minSize, std::vector<Releas
         return false;
     }
     for (ReleaseFile& f : files) {
-        if (f.size < minSize || f.size == 0) continue;
+        if (f.size < minSize || f.size == 0 || !BlockMapFits(f.size)) continue;
         std::string bytes;
         if (!BuildMap(outDir / "files" / Utf8ToPath(f.path), f, bytes, error)) return false;
         const fs::path target = mapsDir / Utf8ToPath(f.path + ".qbm");

@@ -105,8 +105,8 @@ bool HashAndCopy(const fs::path& source, const fs::path& target, Progress& progr
 
 // Checks a published folder as players will use it; every problem found goes into problems.
 void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::vector<std::string>& problems);
-// Block maps under outDir/maps for the files of at least minSize bytes already copied to outDir/files;
-// fills each such file's map member. The maps folder is replaced.
+// Block maps under outDir/maps for the files of at least minSize bytes already copied to outDir/files
+// (none past 2 TiB, which no map can describe); fills each such file's map member. The maps folder is replaced.
 bool WriteBlockMaps(const fs::path& outDir, uint64_t minSize, std::vector<ReleaseFile>& files, std::string& error);
 // Decimal digits only.
 bool ParseByteCount(const std::string& text, uint64_t& value);
