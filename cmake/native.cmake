@@ -1,14 +1,19 @@
-# Native Linux build of the platform-free code: the manifest reader, the path rule, the portable
-# SHA-256 and the operator tool. Sanitizer and fuzzer flags come from scripts/native.sh.
-include_directories(${CMAKE_SOURCE_DIR}/src)
+# Native Linux build of the platform-free code: the folders' object libraries, the operator tool and
+# their tests. Sanitizer and fuzzer flags come from scripts/native.sh (or the sanitize preset).
 enable_testing()
+add_subdirectory(src)
 
-add_library(qirell_portable STATIC src/text/AsciiLower.cpp src/text/Utf8.cpp src/patch/PathRule.cpp src/manifest/Json.cpp
-  src/manifest/Manifest.cpp src/transfer/Sha256Core.cpp src/transfer/RangeRules.cpp src/transfer/BlockMap.cpp
-  src/transfer/BlockMatch.cpp src/client/OptionText.cpp src/base/StampBlock.cpp src/manifest/SignatureFile.cpp
-  src/manifest/Expiry.cpp src/patch/SpaceCheck.cpp)
+# Every folder's platform-free objects in one library, for the native tests and the tool.
+add_library(qirell_portable STATIC
+  $<TARGET_OBJECTS:qirell_text_portable> $<TARGET_OBJECTS:qirell_digest_portable>
+  $<TARGET_OBJECTS:qirell_manifest_portable> $<TARGET_OBJECTS:qirell_trust_portable>
+  $<TARGET_OBJECTS:qirell_net_portable> $<TARGET_OBJECTS:qirell_delta_portable>
+  $<TARGET_OBJECTS:qirell_client_portable> $<TARGET_OBJECTS:qirell_patch_portable>)
+target_link_libraries(qirell_portable PUBLIC qirell_common)
+if(QIRELL_FUZZ)
+  target_link_options(qirell_portable INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 
-# Native unit tests and fuzz targets.
 include(${CMAKE_SOURCE_DIR}/tests/native/native-tests.cmake)
 include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz-targets.cmake)
 

@@ -8,7 +8,7 @@
 #include "base/Handle.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
-#include "app/StampedBlock.h"
+#include "app/OwnStamp.h"
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
@@ -110,7 +110,7 @@ int RunApplication(HINSTANCE instance, int showCommand) {
     BindToOwnFolder();
     DeleteFileW((Settings().exeName + L".old").c_str());
     // A block that cannot be read may have held keys: running without them would check no signatures.
-    if (!ApplyStampedSettings()) {
+    if (!ApplyOwnStamp()) {
         MessageBoxW(nullptr, kDamagedStampText, kMessageCaption, MB_OK | MB_ICONWARNING);
         return 1;
     }

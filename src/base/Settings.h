@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "base/StampBlock.h"
+#include "digest/PublicKey.h"
 
 struct AppSettings {
     std::wstring exeName = L"QirellPatcher.exe";

@@ -7,8 +7,8 @@
 
 #include "base/Handle.h"
 #include "patch/ThreadFailure.h"
-#include "transfer/FileHash.h"
-#include "transfer/Sha256.h"
+#include "digest/FileHash.h"
+#include "digest/Sha256.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "patch/RunState.h"
 #include "patch/ThreadFailure.h"
 #include "text/Text.h"
-#include "transfer/BlockMatch.h"
-#include "transfer/Sha256.h"
-#include "transfer/SizeText.h"
+#include "delta/BlockMatch.h"
+#include "digest/Sha256.h"
+#include "text/SizeText.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "base/StatusBoard.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 #include "patch/RunState.h"
 #include "patch/ThreadFailure.h"
 #include "text/Text.h"
-#include "transfer/Download.h"
-#include "transfer/ServerFacts.h"
-#include "transfer/SizeText.h"
+#include "fetch/Download.h"
+#include "net/ServerFacts.h"
+#include "text/SizeText.h"
 
 namespace {
 

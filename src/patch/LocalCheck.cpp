@@ -1,6 +1,6 @@
 #include "base/StatusBoard.h"
 #include "patch/CheckPool.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 #include "patch/RunState.h"
 #include "text/Text.h"
 

@@ -5,7 +5,7 @@
 
 #include "base/Handle.h"
 #include "base/StatusBoard.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 #include "patch/RunState.h"
 #include "text/Text.h"
 

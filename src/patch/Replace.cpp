@@ -5,14 +5,14 @@
 #include "base/Handle.h"
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
-#include "patch/PatcherTrust.h"
+#include "trust/PatcherTrust.h"
 #include "patch/RunState.h"
 #include "patch/SpaceCheck.h"
 #include "patch/Swap.h"
 #include "text/Text.h"
-#include "transfer/Download.h"
-#include "transfer/ServerFacts.h"
-#include "transfer/SizeText.h"
+#include "fetch/Download.h"
+#include "net/ServerFacts.h"
+#include "text/SizeText.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "client/OptionFile.h"
-#include "patch/ManifestSignature.h"
+#include "trust/ManifestSignature.h"
 #include "patch/RunState.h"
 #include "patch/ThreadFailure.h"
-#include "transfer/Http.h"
+#include "net/Http.h"
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
     const wchar_t* separator = manifestUrl.find(L'?') != std::wstring::npos ? L"&t=" : L"?t=";

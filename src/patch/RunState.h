@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "base/StampBlock.h"
+#include "trust/StampBlock.h"
 #include "manifest/Manifest.h"
-#include "transfer/Http.h"
+#include "net/Http.h"
 
 struct RunState {
     HttpSession http;  // the run's one session: the manifest fetch and every download

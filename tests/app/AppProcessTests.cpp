@@ -7,7 +7,7 @@
 #include "TestSupport.h"
 #include "UiDriver.h"
 #include "app/MainWindow.h"
-#include "base/StampBlock.h"
+#include "trust/StampBlock.h"
 #include "base/StatusBoard.h"
 
 namespace {

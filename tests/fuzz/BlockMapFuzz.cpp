@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "transfer/BlockMap.h"
-#include "transfer/BlockMatch.h"
+#include "delta/BlockMap.h"
+#include "delta/BlockMatch.h"
 
 namespace {
 

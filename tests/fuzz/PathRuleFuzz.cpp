@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/StampBlock.h"
-#include "manifest/Expiry.h"
-#include "manifest/SignatureFile.h"
+#include "trust/StampBlock.h"
+#include "trust/Expiry.h"
+#include "trust/SignatureFile.h"
 
 namespace {
 

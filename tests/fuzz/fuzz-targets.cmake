@@ -1,28 +1,24 @@
-# Fuzz targets beyond the manifest reader's (path rule, option repair, block map reader), built in the native clang build with libFuzzer.
-if(QIRELL_FUZZ)
-  # The rule under test carries the coverage instrumentation, so the fuzzer is guided through it.
-  add_library(qirell_path_rule_fuzzable STATIC ${CMAKE_SOURCE_DIR}/src/patch/PathRule.cpp)
-  target_compile_options(qirell_path_rule_fuzzable PRIVATE -fsanitize=fuzzer-no-link)
-  add_executable(fuzz_path_rule ${CMAKE_SOURCE_DIR}/tests/fuzz/PathRuleFuzz.cpp)
-  target_link_libraries(fuzz_path_rule PRIVATE qirell_path_rule_fuzzable)
-  target_compile_options(fuzz_path_rule PRIVATE -fsanitize=fuzzer)
-  target_link_options(fuzz_path_rule PRIVATE -fsanitize=fuzzer)
-  add_executable(fuzz_option_repair ${CMAKE_SOURCE_DIR}/tests/fuzz/OptionRepairFuzz.cpp)
-  target_link_libraries(fuzz_option_repair PRIVATE qirell_portable)
-  target_compile_options(fuzz_option_repair PRIVATE -fsanitize=fuzzer)
-  target_link_options(fuzz_option_repair PRIVATE -fsanitize=fuzzer)
-  add_executable(fuzz_signature_file ${CMAKE_SOURCE_DIR}/tests/fuzz/SignatureFileFuzz.cpp)
-  target_link_libraries(fuzz_signature_file PRIVATE qirell_portable)
-  target_compile_options(fuzz_signature_file PRIVATE -fsanitize=fuzzer)
-  target_link_options(fuzz_signature_file PRIVATE -fsanitize=fuzzer)
-  add_executable(fuzz_content_range ${CMAKE_SOURCE_DIR}/tests/fuzz/ContentRangeFuzz.cpp)
-  target_link_libraries(fuzz_content_range PRIVATE qirell_portable)
-  target_compile_options(fuzz_content_range PRIVATE -fsanitize=fuzzer)
-  target_link_options(fuzz_content_range PRIVATE -fsanitize=fuzzer)
-  # The map code is compiled into the target itself, so that the fuzzer sees its branches.
-  add_executable(fuzz_block_map ${CMAKE_SOURCE_DIR}/tests/fuzz/BlockMapFuzz.cpp
-    ${CMAKE_SOURCE_DIR}/src/transfer/BlockMap.cpp ${CMAKE_SOURCE_DIR}/src/transfer/BlockMatch.cpp
-    ${CMAKE_SOURCE_DIR}/src/transfer/Sha256Core.cpp)
-  target_compile_options(fuzz_block_map PRIVATE -fsanitize=fuzzer)
-  target_link_options(fuzz_block_map PRIVATE -fsanitize=fuzzer)
+# libFuzzer targets, built in the native clang build with -DQIRELL_FUZZ=ON. The code under test is
+# the folders' object libraries, compiled with coverage instrumentation when fuzzing is on.
+if(NOT QIRELL_FUZZ)
+  return()
 endif()
+
+# qirell_fuzz_target(name source [more sources...]): one target linking the platform-free code.
+function(qirell_fuzz_target name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE qirell_portable)
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()
+
+qirell_fuzz_target(fuzz_manifest ${CMAKE_SOURCE_DIR}/tests/native/FuzzManifest.cpp)
+qirell_fuzz_target(fuzz_path_rule ${CMAKE_SOURCE_DIR}/tests/fuzz/PathRuleFuzz.cpp)
+qirell_fuzz_target(fuzz_option_repair ${CMAKE_SOURCE_DIR}/tests/fuzz/OptionRepairFuzz.cpp)
+qirell_fuzz_target(fuzz_signature_file ${CMAKE_SOURCE_DIR}/tests/fuzz/SignatureFileFuzz.cpp)
+qirell_fuzz_target(fuzz_content_range ${CMAKE_SOURCE_DIR}/tests/fuzz/ContentRangeFuzz.cpp)
+qirell_fuzz_target(fuzz_block_map ${CMAKE_SOURCE_DIR}/tests/fuzz/BlockMapFuzz.cpp)
+# The tool's name rules and addresses are compiled into the target, so the fuzzer sees their branches.
+qirell_fuzz_target(fuzz_tool_names ${CMAKE_SOURCE_DIR}/tests/tools/ToolNamesFuzz.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Names.cpp ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Address.cpp)
+target_include_directories(fuzz_tool_names PRIVATE ${CMAKE_SOURCE_DIR}/tools/qirell-manifest)

@@ -7,8 +7,8 @@
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
-#include "transfer/BlockMap.h"
-#include "transfer/Http.h"
+#include "delta/BlockMap.h"
+#include "net/Http.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
-#include "transfer/SizeText.h"
+#include "text/SizeText.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include "TestSupport.h"
 #include "base/StatusBoard.h"
 #include "patch/CheckPool.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 #include "patch/RunState.h"
 #include "patch/ThreadFailure.h"
-#include "transfer/FileHash.h"
-#include "transfer/Sha256.h"
+#include "digest/FileHash.h"
+#include "digest/Sha256.h"
 #include "text/Text.h"
 
 namespace {

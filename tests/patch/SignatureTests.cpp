@@ -7,6 +7,7 @@
 #include "TestServers.h"
 #include "TestSupport.h"
 #include "base/Settings.h"
+#include "trust/StampBlock.h"
 
 namespace {
 

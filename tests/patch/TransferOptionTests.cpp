@@ -12,7 +12,7 @@
 #include "base/Settings.h"
 #include "patch/RunState.h"
 #include "patch/ThreadFailure.h"
-#include "transfer/Http.h"
+#include "net/Http.h"
 
 using pt::Entry;
 

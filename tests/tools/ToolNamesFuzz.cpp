@@ -4,7 +4,7 @@
 #include <string>
 
 #include "Tool.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string name(reinterpret_cast<const char*>(data), size);

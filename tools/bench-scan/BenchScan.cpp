@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/Handle.h"
-#include "transfer/BlockMatch.h"
+#include "delta/BlockMatch.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "Sha256.h"
 #include "Tool.h"
-#include "transfer/BlockMap.h"
+#include "delta/BlockMap.h"
 
 namespace {
 

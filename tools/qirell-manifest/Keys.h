@@ -3,8 +3,8 @@
 #include <string>
 
 #include "Tool.h"
-#include "base/StampBlock.h"
-#include "manifest/SignatureFile.h"
+#include "trust/StampBlock.h"
+#include "trust/SignatureFile.h"
 
 // Private key (PKCS#8 PEM, owner-only) to privateFile, public key (SubjectPublicKeyInfo PEM) to
 // publicFile and publicPem. Neither file may exist yet.

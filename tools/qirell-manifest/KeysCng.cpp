@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "Keys.h"
-#include "transfer/BCryptHandle.h"
-#include "transfer/EcdsaP256.h"
-#include "transfer/Sha256Core.h"
+#include "digest/BCryptHandle.h"
+#include "digest/EcdsaP256.h"
+#include "digest/Sha256Core.h"
 
 namespace {
 

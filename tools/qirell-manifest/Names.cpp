@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "Tool.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 #include "text/Utf8.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "Tool.h"
-#include "patch/PathRule.h"
+#include "manifest/PathRule.h"
 
 namespace {
 

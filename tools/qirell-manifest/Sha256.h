@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transfer/Sha256Core.h"
+#include "digest/Sha256Core.h"
 
 struct ToolSha256 {
     Sha256State state;

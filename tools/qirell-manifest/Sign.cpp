@@ -4,7 +4,7 @@
 
 #include "Keys.h"
 #include "Stamp.h"
-#include "manifest/Expiry.h"
+#include "trust/Expiry.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "Tool.h"
-#include "base/StampBlock.h"
-#include "manifest/SignatureFile.h"
+#include "trust/StampBlock.h"
+#include "trust/SignatureFile.h"
 
 // The empty block an unstamped image carries: magic, layout version, everything else zero.
 std::array<uint8_t, kStampBlockSize> EmptyStampBlock();

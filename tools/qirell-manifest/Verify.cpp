@@ -3,8 +3,8 @@
 
 #include "Sha256.h"
 #include "Tool.h"
-#include "patch/PathRule.h"
-#include "transfer/BlockMap.h"
+#include "manifest/PathRule.h"
+#include "delta/BlockMap.h"
 
 namespace {
 

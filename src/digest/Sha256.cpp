@@ -1,0 +1,88 @@
+#include "digest/Sha256.h"
+
+#include <atomic>
+
+#include "digest/FileHash.h"
+
+namespace {
+// -1 until first use, then a DigestBackend value.
+std::atomic<int> g_backend{-1};
+}  // namespace
+
+DigestBackend ActiveDigestBackend() {
+    int b = g_backend.load(std::memory_order_relaxed);
+    if (b < 0) {
+        b = static_cast<int>(Sha256CpuHasShaExtensions() ? DigestBackend::ShaExtensions : DigestBackend::Cng);
+        g_backend.store(b, std::memory_order_relaxed);
+    }
+    return static_cast<DigestBackend>(b);
+}
+
+DigestBackend SelectDigestBackend(DigestBackend backend) {
+    if (backend == DigestBackend::ShaExtensions && !Sha256CpuHasShaExtensions()) backend = DigestBackend::Cng;
+    g_backend.store(static_cast<int>(backend), std::memory_order_relaxed);
+    return backend;
+}
+
+bool Sha256Begin(Sha256Stream& s) {
+    s.backend = ActiveDigestBackend();
+    s.failed = false;
+    s.hash.reset();
+    s.provider.reset();
+    if (s.backend == DigestBackend::ShaExtensions) {
+        Sha256Init(s.state);
+        return true;
+    }
+    if (BCryptOpenAlgorithmProvider(s.provider.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0 ||
+        BCryptCreateHash(s.provider.get(), s.hash.put(), nullptr, 0, nullptr, 0, 0) < 0)
+        s.failed = true;
+    return !s.failed;
+}
+
+void Sha256Add(Sha256Stream& s, const void* data, size_t count) {
+    if (s.failed) return;
+    if (s.backend == DigestBackend::ShaExtensions) {
+        Sha256Update(s.state, data, count);
+        return;
+    }
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (count) {
+        const ULONG step = count > 0x40000000 ? 0x40000000 : static_cast<ULONG>(count);
+        if (BCryptHashData(s.hash.get(), const_cast<PUCHAR>(p), step, 0) < 0) {
+            s.failed = true;
+            return;
+        }
+        p += step;
+        count -= step;
+    }
+}
+
+bool Sha256Finish(Sha256Stream& s, uint8_t digest[32]) {
+    if (s.backend == DigestBackend::ShaExtensions) {
+        if (!s.failed) Sha256Final(s.state, digest);
+        return !s.failed;
+    }
+    if (!s.failed && BCryptFinishHash(s.hash.get(), digest, 32, 0) < 0) s.failed = true;
+    // The hash object belongs to the provider: released first.
+    s.hash.reset();
+    s.provider.reset();
+    return !s.failed;
+}
+
+bool HashFileSha256(const std::wstring& filePath, uint64_t& fileSize, std::string& hexDigest) {
+    FileHashScratch scratch;
+    uint8_t digest[32];
+    if (DigestFile(scratch, filePath, nullptr, fileSize, digest) != FileDigest::Digested) return false;
+    hexDigest = HexLower(digest, sizeof digest);
+    return true;
+}
+
+std::string HexLower(const uint8_t* bytes, size_t count) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text(count * 2, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        text[2 * i] = kDigits[bytes[i] >> 4];
+        text[2 * i + 1] = kDigits[bytes[i] & 15];
+    }
+    return text;
+}

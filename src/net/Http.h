@@ -1,0 +1,36 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "net/WinHttpHandle.h"
+
+// The WinHTTP session of one run. The manifest fetch and every download of the run share it, so
+// requests to one host reuse its kept-alive connections. Open it once per run (RunPatch does), pass
+// it down, let it close when the run ends. Safe to share between threads, one request per thread.
+struct HttpSession {
+    UniqueInternet handle;
+};
+bool OpenHttpSession(HttpSession& session, std::wstring& failureText);
+// Sessions opened in this process so far; tests count a run's sessions with it.
+extern std::atomic<unsigned> gHttpSessionsOpened;
+
+// A manifest is a few megabytes at most; a server streaming without end must not exhaust memory.
+constexpr size_t kManifestBodyCap = size_t(64) << 20;
+
+// One blocking GET of the whole body into memory; true exactly when the server answered 200 with at
+// most bodyCap bytes.
+bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
+                     std::wstring& failureText, size_t bodyCap = kManifestBodyCap);
+// The same on a session of its own, for callers outside a run.
+bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText);
+
+// Receives body bytes in order; returning false stops the transfer.
+using ByteSink = bool (*)(void* context, const uint8_t* data, size_t size);
+
+// GET of bytes [first, last] of a file of fileSize bytes (kUnknownTotal from net/RangeRules.h
+// when not known) with a Range header, file time-outs. True only when the server answered 206 with a
+// Content-Range of exactly that span and sent exactly last - first + 1 bytes, all handed to sink.
+// Anything else (200 included: the server ignored the range) is false with a Thai failureText.
+bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first, uint64_t last, uint64_t fileSize,
+                  ByteSink sink, void* context, std::wstring& failureText);

@@ -1,0 +1,82 @@
+// HttpGetRange and the run-wide session against the loopback servers.
+#include <gtest/gtest.h>
+
+#include "TestServers.h"
+#include "TestSupport.h"
+#include "net/Http.h"
+#include "net/RangeRules.h"
+
+namespace {
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131) ^ (i >> 8));
+    return s;
+}
+
+bool Append(void* context, const uint8_t* data, size_t size) {
+    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), size);
+    return true;
+}
+
+bool Refuse(void*, const uint8_t*, size_t) { return false; }
+
+}  // namespace
+
+TEST(Range, DeliversExactlyTheSpanOrFails) {
+    if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    const std::string body = Pattern(300000);
+    ASSERT_TRUE(qt::PublishFile("range/body.bin", body));
+    HttpSession session;
+    std::wstring failure;
+    ASSERT_TRUE(OpenHttpSession(session, failure));
+    struct Case {
+        std::string url;
+        uint64_t first, last, fileSize;
+        bool ok;
+    } cases[] = {
+        {qt::HttpUrl("range/body.bin"), 1000, 200999, body.size(), true},
+        {qt::HttpsUrl("range/body.bin"), 0, 0, kUnknownTotal, true},
+        {qt::HttpUrl("range/body.bin"), 299990, 299999, body.size(), true},
+        {qt::HttpUrl("range/body.bin"), 10, 20, 5000, false},                      // another size
+        {qt::FaultUrl("", "range/body.bin"), 10, 20, body.size(), false},           // 200: range ignored
+        {qt::FaultUrl("range200/5", "range/body.bin"), 10, 20, body.size(), false},
+        {qt::FaultUrl("badrange/5", "range/body.bin"), 10, 20, body.size(), false},  // starts at 11
+        {qt::FaultUrl("cuts/5000", "range/body.bin"), 10, 20000, body.size(), false},  // cut short
+        {qt::HttpUrl("range/none.bin"), 0, 9, kUnknownTotal, false},
+        {qt::HttpUrl("range/body.bin"), 20, 10, kUnknownTotal, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url + " " + std::to_string(c.first) + "-" + std::to_string(c.last));
+        std::string got;
+        failure = L"untouched";
+        const bool ok = HttpGetRange(session, qt::Wide(c.url), c.first, c.last, c.fileSize, Append, &got, failure);
+        EXPECT_EQ(ok, c.ok) << qt::Utf8(failure);
+        if (c.ok) {
+            EXPECT_TRUE(got == body.substr(c.first, c.last - c.first + 1)) << got.size() << " bytes";
+            EXPECT_EQ(failure, L"untouched");
+        } else {
+            EXPECT_NE(failure, L"untouched");
+        }
+    }
+    std::string unused;
+    EXPECT_FALSE(HttpGetRange(session, qt::Wide(qt::HttpUrl("range/body.bin")), 0, 99, kUnknownTotal, Refuse,
+                              &unused, failure));
+}
+
+TEST(Range, AskedWithOneHeaderOnTheWire) {
+    if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
+    ASSERT_TRUE(qt::PublishFile("range/wire.bin", Pattern(5000)));
+    HttpSession session;
+    std::wstring failure;
+    ASSERT_TRUE(OpenHttpSession(session, failure));
+    const qt::LogMark mark = qt::MarkLogs();
+    std::string got;
+    ASSERT_TRUE(HttpGetRange(session, qt::Wide(qt::FaultUrl("cuts/99999", "range/wire.bin")), 100, 199, 5000,
+                             Append, &got, failure))
+        << qt::Utf8(failure);
+    const auto seen = qt::WaitForRequests(mark, 1);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].Header("Range"), "bytes=100-199");
+    EXPECT_EQ(seen[0].userAgent, "QirellPatcher/1.0");
+}
