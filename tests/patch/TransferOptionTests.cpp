@@ -15,9 +15,6 @@ using pt::Entry;
 
 namespace {
 
-#define REQUIRE_SERVERS() \
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
-
 std::string Options(unsigned connections, bool resume) {
     std::string members;
     if (connections) members += "\"connections\": " + std::to_string(connections);
@@ -79,7 +76,6 @@ std::vector<qt::ServerRequest> FaultRequests(const qt::LogMark& mark, const std:
 }  // namespace
 
 TEST(PlainManifest, OneGetPerFileInOrderOnOneSessionNoRangeAndNothingAfterAFailure) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("plainwire");
     std::vector<Entry> entries = Files(site, {"", "", "cut/30000", "", ""}, 100000);
     pt::Publish(site, "1", entries);
@@ -108,7 +104,6 @@ TEST(PlainManifest, OneGetPerFileInOrderOnOneSessionNoRangeAndNothingAfterAFailu
 }
 
 TEST(Sessions, ACookieFromOneAnswerIsNeverSentWithTheNext) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("cookies");
     std::vector<Entry> entries = Files(site, {"cookie", "cookie", "cookie"}, 1000);
     pt::Publish(site, "c", entries);
@@ -123,7 +118,6 @@ TEST(Sessions, ACookieFromOneAnswerIsNeverSentWithTheNext) {
 }
 
 TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
-    REQUIRE_SERVERS();
     const struct {
         unsigned connections;
         bool resume;
@@ -148,7 +142,6 @@ TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
 }
 
 TEST(Parallel, ThirdOfFiveFailingLeavesEarlierNewLaterUntouchedAndNoSideFile) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelfail");
     // The third fails after a second; the fifth fails at once, later in the list; the fourth is
     // still arriving when the third fails.
@@ -180,7 +173,6 @@ TEST(Parallel, ThirdOfFiveFailingLeavesEarlierNewLaterUntouchedAndNoSideFile) {
 }
 
 TEST(Parallel, TheStatusNamesTheOnlyFileOrSaysHowManyRunAndNeverGoesBack) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelstatus");
     std::vector<Entry> entries = Files(site, std::vector<std::string>(7, "slow/400000"), 120000);
     pt::Publish(site, "st", entries, {}, {}, Options(3, false));
@@ -218,7 +210,6 @@ TEST(Parallel, TheStatusNamesTheOnlyFileOrSaysHowManyRunAndNeverGoesBack) {
 }
 
 TEST(Parallel, ALockedTargetStopsTheRunWithEarlierFilesNewAndLaterOnesUntouched) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallellocked");
     std::vector<Entry> entries = Files(site, {"", "", "", ""}, 50000);
     pt::Publish(site, "l", entries, {}, {}, Options(4, false));
@@ -238,7 +229,6 @@ TEST(Parallel, ALockedTargetStopsTheRunWithEarlierFilesNewAndLaterOnesUntouched)
 }
 
 TEST(Parallel, DropsAreResumedInEachTransfer) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelresume");
     std::vector<Entry> entries = Files(site, {"cuts/30000,70000", "", "cuts/50000", ""}, 120000);
     pt::Publish(site, "pr", entries, {}, {}, Options(3, true));
@@ -252,7 +242,6 @@ TEST(Parallel, DropsAreResumedInEachTransfer) {
 }
 
 TEST(Parallel, TheSelfUpdateKeepsItsRules) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelself");
     std::wstring game = qt::FreshDir(L"options-self");
     qt::WriteBytes(game + L"\\Updater.exe", "old self");
@@ -293,7 +282,6 @@ TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
 }
 
 TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("paralleltwice");
     std::vector<Entry> entries = {
         {"one.bin", "first"}, {"twice.bin", "early"}, {"TWICE.bin", "late", "files/late.bin", "", -1, false}};
@@ -308,7 +296,6 @@ TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
 }
 
 TEST(Resume, DropsAreContinuedWithRangesFromTheBytesWritten) {
-    REQUIRE_SERVERS();
     const std::string sizeText = "ขนาดไฟล์ที่ดาวน์โหลดไม่ตรง (f1.bin)";
     const struct Case {
         std::string fault;

@@ -57,7 +57,6 @@ const std::wstring kGuardText = L"ตรวจพบว่าตัวเกม 
 }  // namespace
 
 TEST(WindowGuard, TheBoxComesBackUntilTheClientEndsAndCancelOffersRetry) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     pt::Site site = pt::MakeSite("window-guard");
     const std::string url = pt::Publish(site, "g", {{"a.bin", "new"}});
     std::wstring game = GameFolder(L"window-guard");
@@ -96,7 +95,6 @@ TEST(WindowGuard, TheBoxComesBackUntilTheClientEndsAndCancelOffersRetry) {
 }
 
 TEST(WindowLaunch, StartGameAfterAReadyRunStartsTheClientAndCloses) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     pt::Site site = pt::MakeSite("window-start");
     const std::string url = pt::Publish(site, "s", {{"a.bin", "a"}});
     std::wstring game = GameFolder(L"window-start");
@@ -118,7 +116,6 @@ TEST(WindowLaunch, StartGameAfterAReadyRunStartsTheClientAndCloses) {
 }
 
 TEST(WindowLaunch, SetupDuringABusyRunLeavesTheRunAlone) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     pt::Site site = pt::MakeSite("window-setup");
     std::vector<pt::Entry> entries = {{"big.bin", std::string(400000, 'b')}};
     pt::Publish(site, "s", entries);
@@ -167,7 +164,6 @@ TEST(WindowLaunch, SetupDuringABusyRunLeavesTheRunAlone) {
 }
 
 TEST(WindowSelfUpdate, TheRunningProgramIsReplacedAndTheNextStartRemovesTheOldOne) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     const std::string exe = qt::ReadBytes(qt::BinaryDir() + L"\\QirellPatcher.exe");
     pt::Site site = pt::MakeSite("window-self");
     const std::string newBuild = exe + std::string(512, 'N');  // PE files tolerate trailing bytes
