@@ -15,4 +15,6 @@ bool ReadPublicKeyFile(const fs::path& file, PublicKey& key, std::string& error)
 // Signs SHA-256 of message; the signature names the key by its public half's id.
 bool SignMessage(const fs::path& privateFile, const std::string& message, ManifestSignature& signature,
                  std::string& error);
+// The public half that a private key file carries: the key its signatures name.
+bool ReadPublicHalf(const fs::path& privateFile, PublicKey& key, std::string& error);
 bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs);
