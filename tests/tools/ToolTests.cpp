@@ -662,3 +662,30 @@ TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
         EXPECT_EQ(m.files.size(), 1u);
     }
 }
+
+TEST(ToolBuild, WarnsOfAFileOverTwoGiBPublishedWithoutResume) {
+    // Sparse files, and a removal the build refuses after its warnings, before it copies anything.
+    const struct {
+        uint64_t size;
+        std::string options;
+        bool warned;
+    } cases[] = {{2147483647, "", false},
+                 {2147483648, "", true},
+                 {2147483648, "--resume", false},
+                 {4 * 2147483647ull, "--resume", false},
+                 {4 * 2147483647ull + 1, "--resume", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " " + c.options);
+        Folder release, out;
+        release.Put("small.txt", "x");
+        fs::resize_file(release.Put("big.pak", ""), c.size);
+        std::string log;
+        EXPECT_EQ(Tool("build " + Quote(release.root) + " --version 1 " + c.options + " --remove-dir . -o " +
+                           Quote(out.root / "site"),
+                       log),
+                  1);
+        EXPECT_EQ(log.find("warning: big.pak: " + std::to_string(c.size) + " bytes") != std::string::npos, c.warned)
+            << log;
+        EXPECT_TRUE(fs::is_empty(out.root));
+    }
+}

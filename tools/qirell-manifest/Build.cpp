@@ -405,6 +405,7 @@ int RunBuild(const std::vector<std::string>& args) {
         return 1;
     }
     WarnLongPaths(files);
+    for (const std::string& w : WholeDownloadWarnings(files, o.resume)) Fail("warning: " + w);
     Removals removals;
     if (!PlanRemovals(o, files, removals)) {
         Fail("build: nothing written");
