@@ -301,6 +301,31 @@ TEST(BlockAssembly, CraftedRollingChecksumCollisionsAreRefusedByTheStrongHash) {
     EXPECT_TRUE(o.out == fresh);
 }
 
+// The short last block is looked for outside the rolling index: right after its predecessor and at
+// the old file's end. A copy that only shares its rolling checksum is found at neither place.
+TEST(BlockAssembly, ACollisionOnTheShortTailIsRefusedByTheStrongHash) {
+    const Bytes fresh = CollisionFriendly(3 * kB + 500, 22);
+    const Bytes fullBlocks = Slice(fresh, 0, 3 * kB), tail = Slice(fresh, 3 * kB, 500);
+    const Bytes twin = WeakTwin(tail, 200);
+    ASSERT_EQ(WeakChecksum(twin.data(), twin.size()), WeakChecksum(tail.data(), tail.size()));
+    const Bytes other = Random(kB + 77, 23);
+    struct Row {
+        const char* where;
+        Bytes old;
+    } rows[] = {
+        {"after its predecessor", Cat({fullBlocks, twin, other})},
+        {"at the old file's end", Cat({other, twin})},
+    };
+    const BlockMap map = MapOf(fresh, kB);
+    ASSERT_EQ(map.blocks.size(), 4u);
+    for (const Row& r : rows) {
+        EXPECT_EQ(Scan(map, r.old)[3], kBlockNotFound) << r.where;
+        const Outcome o = Rebuild(r.old, fresh, kB);
+        EXPECT_EQ(o.result, AssemblyResult::Done) << r.where;
+        EXPECT_TRUE(o.out == fresh) << r.where;
+    }
+}
+
 TEST(BlockAssembly, AFloodOfCollisionsEndsTheSearchAndTheFileIsStillRight) {
     const Bytes fresh = CollisionFriendly(kB, 21);
     Bytes old;

@@ -10,9 +10,6 @@
 
 namespace {
 
-#define NEED_SERVERS() \
-    if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
-
 struct Outcome {
     bool ok = false;
     std::wstring failure = L"untouched";
@@ -31,7 +28,6 @@ const std::string kBody = qt::Pattern(200000, 1);
 class Downloads : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
         ASSERT_TRUE(qt::PublishFile("dl/body.bin", kBody));
         ASSERT_TRUE(qt::PublishFile("dl/empty.bin", ""));
         dir = qt::FreshDir(L"transfer-download");

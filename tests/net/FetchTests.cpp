@@ -7,9 +7,6 @@
 
 namespace {
 
-#define NEED_SERVERS() \
-    if (!qt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
-
 struct Fetch {
     bool ok;
     std::string body;
@@ -23,7 +20,6 @@ Fetch Get(const std::string& url, std::string body = "before", std::wstring fail
 }
 
 TEST(Fetch, AnswersOfTheServer) {
-    NEED_SERVERS();
     ASSERT_TRUE(qt::PublishFile("fetch/plain.json", "{\"version\":\"7\"}\r\n"));
     ASSERT_TRUE(qt::PublishFile("fetch/empty.json", ""));
     std::string longBody(300000, 'x');
@@ -62,7 +58,6 @@ TEST(Fetch, AnswersOfTheServer) {
 }
 
 TEST(Fetch, RejectedAddressMakesNoRequest) {
-    NEED_SERVERS();
     const qt::LogMark mark = qt::MarkLogs();
     const std::string longHost = "http://" + std::string(300, 'h') + ".localhost/x";
     const std::string longPath = qt::HttpUrl(std::string(2100, 'p'));
@@ -81,7 +76,6 @@ TEST(Fetch, RejectedAddressMakesNoRequest) {
 }
 
 TEST(Fetch, RequestFormOnTheWire) {
-    NEED_SERVERS();
     ASSERT_TRUE(qt::PublishFile("fetch/form.json", "{}"));
     const qt::LogMark mark = qt::MarkLogs();
     ASSERT_TRUE(Get(qt::FaultUrl("", "fetch/form.json?t=12345")).ok);
@@ -121,7 +115,6 @@ TEST(Fetch, RequestFormOnTheWire) {
 }
 
 TEST(Fetch, EndlessBodyStopsAtTheCap) {
-    NEED_SERVERS();
     const Fetch f = Get(qt::FaultUrl("endless", "x"));
     EXPECT_FALSE(f.ok);
     EXPECT_EQ(f.body, "before");

@@ -12,9 +12,6 @@
 
 namespace {
 
-#define REQUIRE_SERVERS() \
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
-
 std::string MapOf(const std::string& content) {
     BlockMapBuilder b;
     BlockMapBegin(b, content.size());
@@ -119,7 +116,6 @@ Counts Count(const std::vector<qt::ServerRequest>& seen) {
 bool NoSideFile(const std::wstring& game) { return !qt::Exists(game + L"\\data.qpa.patch.tmp"); }
 
 TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
-    REQUIRE_SERVERS();
     const pt::Site site = pt::MakeSite("delta-main");
     const std::string old = qt::Pattern(24u << 20, 1);
     const std::string fresh = NewVersion(old, 10);
@@ -185,7 +181,6 @@ TEST(Delta, AChangedFileCostsItsChangedBlocksAndTheStatusSaysWhatWasReused) {
 }
 
 TEST(Delta, AnythingUnexpectedFallsBackOnceToTheWholeFile) {
-    REQUIRE_SERVERS();
     const std::string old = qt::Pattern(3u << 20, 2);
     const std::string fresh = NewVersion(old, 3);
     const std::string otherMap = MapOf(qt::Pattern(fresh.size(), 3));
@@ -239,7 +234,6 @@ TEST(Delta, AnythingUnexpectedFallsBackOnceToTheWholeFile) {
 }
 
 TEST(Delta, AFailedFallbackIsThePlainFailureAndAMissingFileIsNotSearched) {
-    REQUIRE_SERVERS();
     const std::string old = qt::Pattern(2u << 20, 4);
     const std::string fresh = NewVersion(old, 2);
 
@@ -269,7 +263,6 @@ TEST(Delta, AFailedFallbackIsThePlainFailureAndAMissingFileIsNotSearched) {
 // The real program killed while it assembles (once its side file exists, after a few milliseconds more):
 // data.qpa holds its old or its new bytes, never a mix, and the next run finishes the job.
 TEST(Delta, AKillDuringAssemblyLeavesTheOldFileAndTheNextRunConverges) {
-    REQUIRE_SERVERS();
     const std::string exeBytes = qt::ReadBytes(qt::BinaryDir() + L"\\QirellPatcher.exe");
     ASSERT_FALSE(exeBytes.empty());
     const std::string old = qt::Pattern(64u << 20, 5);

@@ -28,7 +28,6 @@ bool NoSideFileIn(const std::wstring& dir) {
 }  // namespace
 
 TEST(Faults, RandomServerFaultsNeverLeaveAnythingInBetween) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     std::mt19937 gen(4242);
     pt::Site site = pt::MakeSite("faults");
     const int kFiles = 4;
@@ -97,7 +96,6 @@ TEST(Faults, RandomServerFaultsNeverLeaveAnythingInBetween) {
 }
 
 TEST(Faults, AnEndlessOrHugeManifestIsRefusedWithoutExhaustingMemory) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     std::wstring game = qt::FreshDir(L"faults-endless");
     pt::RunResult r = pt::RunInProcess(game, qt::FaultUrl("endless", "manifest.json"));
     EXPECT_EQ(r.exitCode, 1);
@@ -131,7 +129,6 @@ const char kOption[] = "OptionInfoList[\"BITPERPIXEL\"] = 32\r\n-- the player's 
 }  // namespace
 
 TEST(Faults, AClearlyTooFullDiskFailsBeforeAnythingIsFetched) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     const std::wstring game = SmallDiskGame(kOption);
     if (game.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
     std::mt19937 gen(7);
@@ -159,7 +156,6 @@ TEST(Faults, AClearlyTooFullDiskFailsBeforeAnythingIsFetched) {
 }
 
 TEST(Faults, ADiskThatFillsDuringTheDownloadFailsTheWriteAndLosesNothing) {
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers;
     const std::wstring game = SmallDiskGame(kOption);
     if (game.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
     std::mt19937 gen(8);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "TestSupport.h"
@@ -9,8 +10,6 @@
 #include "patch/RunPatch.h"
 
 namespace pt {
-
-bool ServersAvailable() { return qt::ServersAvailable(); }
 
 Site MakeSite(const std::string& name) {
     Site s;
@@ -114,7 +113,7 @@ std::string Joined(const std::vector<std::string>& targets) {
 int SoakRounds(int normal) {
     const std::string v = qt::Env("QIRELL_SOAK_ROUNDS");
     const int n = v.empty() ? 0 : std::atoi(v.c_str());
-    return n > 0 ? n : normal;
+    return std::max(n, normal);
 }
 
 }  // namespace pt

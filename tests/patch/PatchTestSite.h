@@ -30,7 +30,6 @@ struct Site {
     std::string httpsBase;
 };
 
-bool ServersAvailable();
 Site MakeSite(const std::string& name);
 // Publishes every entry's content and writes manifest.json; returns its http address.
 std::string Publish(const Site& site, const std::string& version, const std::vector<Entry>& entries,
@@ -54,7 +53,7 @@ std::vector<std::string> TargetsSince(const qt::LogMark& mark, size_t atLeast);
 // How many targets begin with prefix.
 size_t CountStartingWith(const std::vector<std::string>& targets, const std::string& prefix);
 std::string Joined(const std::vector<std::string>& targets);
-// Rounds of the randomised tests: the default, or QIRELL_SOAK_ROUNDS for the long soak run.
+// Rounds of the randomised tests: the default, or QIRELL_SOAK_ROUNDS when that is more (the soak run).
 int SoakRounds(int normal);
 
 }  // namespace pt

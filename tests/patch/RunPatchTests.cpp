@@ -21,9 +21,6 @@ using pt::Entry;
 
 namespace {
 
-#define REQUIRE_SERVERS() \
-    if (!pt::ServersAvailable()) GTEST_SKIP() << "loopback test servers not running (run through tests/harness/run.sh)"
-
 std::wstring Game(const std::string& name) { return qt::FreshDir(L"patch-" + qt::Wide(name)); }
 
 std::wstring At(const std::wstring& dir, const std::string& rel) {
@@ -87,7 +84,6 @@ TEST(CacheBusting, AppendsTicksWithTheRightSeparator) {
 }
 
 TEST(UpToDate, FetchesOnlyTheManifestAndEndsReadyWithoutTheGuard) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("uptodate");
     std::vector<Entry> entries = {{"a.bin", "alpha"}, {"sub/b.txt", std::string(70000, 'b')}};
     std::string url = pt::Publish(site, "1.0", entries);
@@ -116,7 +112,6 @@ TEST(UpToDate, FetchesOnlyTheManifestAndEndsReadyWithoutTheGuard) {
 }
 
 TEST(UpToDate, AddressWithAQueryGetsAmpersandT) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("query");
     std::vector<Entry> entries = {{"a.bin", "alpha"}};
     std::string url = pt::Publish(site, "1.0", entries) + "?ch=beta";
@@ -132,7 +127,6 @@ TEST(UpToDate, AddressWithAQueryGetsAmpersandT) {
 }
 
 TEST(Downloads, MissingAndDifferingFilesAreReplacedAndReadOnlyIsCleared) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("differ");
     const std::string big(300000, 'q');
     std::vector<Entry> entries = {
@@ -167,7 +161,6 @@ TEST(Downloads, MissingAndDifferingFilesAreReplacedAndReadOnlyIsCleared) {
 }
 
 TEST(Downloads, DefaultRelativeAndAbsoluteAddresses) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("addr");
     std::vector<Entry> entries = {
         {"default.bin", "d"},
@@ -192,7 +185,6 @@ TEST(Downloads, DefaultRelativeAndAbsoluteAddresses) {
 }
 
 TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("badmanifest");
     std::wstring game = Game("badmanifest");
     Put(game, "a.bin", "old");
@@ -232,7 +224,6 @@ TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
 }
 
 TEST(Failures, WrongDigestKeepsTheOldFileAndLeavesNoSideFile) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("wrongdigest");
     std::vector<Entry> entries = {{"a.bin", "served", "", std::string(64, '0')}};
     std::string url = pt::Publish(site, "1", entries);
@@ -248,7 +239,6 @@ TEST(Failures, WrongDigestKeepsTheOldFileAndLeavesNoSideFile) {
 }
 
 TEST(Failures, ThirdOfFiveFailingLeavesOneAndTwoNewAndTheNextRunFetchesOnlyTheRest) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("fiveof");
     std::vector<Entry> entries;
     for (int i = 1; i <= 5; ++i) entries.push_back({"f" + std::to_string(i) + ".bin", "new " + std::to_string(i)});
@@ -280,7 +270,6 @@ TEST(Failures, ThirdOfFiveFailingLeavesOneAndTwoNewAndTheNextRunFetchesOnlyTheRe
 }
 
 TEST(Failures, LockedTargetFailsAfterRetriesAndNamesThePath) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("locked");
     std::vector<Entry> entries = {{"first.bin", "one"}, {"locked.bin", "two"}};
     std::string url = pt::Publish(site, "1", entries);
@@ -301,7 +290,6 @@ TEST(Failures, LockedTargetFailsAfterRetriesAndNamesThePath) {
 }
 
 TEST(PathRule, UnsafePathsAreNeverRequestedWrittenOrDeleted) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("unsafe");
     std::wstring parent = qt::FreshDir(L"patch-unsafe-parent");
     std::wstring game = parent + L"\\game";
@@ -332,7 +320,6 @@ TEST(PathRule, UnsafePathsAreNeverRequestedWrittenOrDeleted) {
 }
 
 TEST(Removals, FilesAndTreesGoWhileDataIsProtected) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("removals");
     std::wstring game = Game("removals");
     Put(game, "old/legacy.dll", "x");
@@ -361,7 +348,6 @@ TEST(Removals, FilesAndTreesGoWhileDataIsProtected) {
 }
 
 TEST(Removals, NoSpellingOfTheFolderOrDataIsRemovedAndAHeldFileStays) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("removals2");
     std::wstring game = Game("removals2");
     Put(game, "data/x.spr", "x");
@@ -424,7 +410,6 @@ TEST(RemoveTreeLinks, AFileIsNotATree) {
 }
 
 TEST(SelfUpdate, TheRunningProgramsNameIsMovedAsideOnlyAtTheTop) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("selfupdate");
     std::wstring game = Game("selfupdate");
     Put(game, "Updater.exe", "old self");
@@ -468,7 +453,6 @@ TEST(SelfUpdate, EveryFailedSwapPutsTheRunningProgramBack) {
 }
 
 TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("guard");
     std::string url = pt::Publish(site, "1", {{"a.bin", "new"}});
     std::wstring game = Game("guard");
@@ -518,7 +502,6 @@ TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
 }
 
 TEST(Https, AFullUpdateOverTls) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("tls");
     std::vector<Entry> entries = {{"a.bin", std::string(200000, 'z')}, {"b/c.bin", "c"}};
     pt::Publish(site, "tls", entries);
@@ -529,7 +512,6 @@ TEST(Https, AFullUpdateOverTls) {
 }
 
 TEST(LongPaths, AGameFolderDeeperThanMaxPathIsPatchedInPlace) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("longpaths");
     std::wstring game = qt::FreshDir(L"patch-long");
     for (int i = 0; i < 6; ++i) game += L"\\" + std::wstring(45, static_cast<wchar_t>(L'a' + i));

@@ -18,9 +18,6 @@ using pt::Entry;
 
 namespace {
 
-#define REQUIRE_SERVERS() \
-    if (!pt::ServersAvailable()) GTEST_SKIP() << qt::kNoServers
-
 std::string Options(unsigned connections, bool resume) {
     std::string members;
     if (connections) members += "\"connections\": " + std::to_string(connections);
@@ -82,7 +79,6 @@ std::vector<qt::ServerRequest> FaultRequests(const qt::LogMark& mark, const std:
 }  // namespace
 
 TEST(PlainManifest, OneGetPerFileInOrderOnOneSessionNoRangeAndNothingAfterAFailure) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("plainwire");
     std::vector<Entry> entries = Files(site, {"", "", "cut/30000", "", ""}, 100000);
     pt::Publish(site, "1", entries);
@@ -111,7 +107,6 @@ TEST(PlainManifest, OneGetPerFileInOrderOnOneSessionNoRangeAndNothingAfterAFailu
 }
 
 TEST(Sessions, ACookieFromOneAnswerIsNeverSentWithTheNext) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("cookies");
     std::vector<Entry> entries = Files(site, {"cookie", "cookie", "cookie"}, 1000);
     pt::Publish(site, "c", entries);
@@ -126,7 +121,6 @@ TEST(Sessions, ACookieFromOneAnswerIsNeverSentWithTheNext) {
 }
 
 TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
-    REQUIRE_SERVERS();
     const struct {
         unsigned connections;
         bool resume;
@@ -151,7 +145,6 @@ TEST(Sessions, OneSessionForTheWholeRunWhateverTheOptions) {
 }
 
 TEST(Parallel, ThirdOfFiveFailingLeavesEarlierNewLaterUntouchedAndNoSideFile) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelfail");
     // The third fails after a second; the fifth fails at once, later in the list; the fourth is
     // still arriving when the third fails.
@@ -183,7 +176,6 @@ TEST(Parallel, ThirdOfFiveFailingLeavesEarlierNewLaterUntouchedAndNoSideFile) {
 }
 
 TEST(Parallel, TheStatusNamesTheOnlyFileOrSaysHowManyRunAndNeverGoesBack) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelstatus");
     std::vector<Entry> entries = Files(site, std::vector<std::string>(7, "slow/400000"), 120000);
     pt::Publish(site, "st", entries, {}, {}, Options(3, false));
@@ -221,7 +213,6 @@ TEST(Parallel, TheStatusNamesTheOnlyFileOrSaysHowManyRunAndNeverGoesBack) {
 }
 
 TEST(Parallel, ALockedTargetStopsTheRunWithEarlierFilesNewAndLaterOnesUntouched) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallellocked");
     std::vector<Entry> entries = Files(site, {"", "", "", ""}, 50000);
     pt::Publish(site, "l", entries, {}, {}, Options(4, false));
@@ -241,7 +232,6 @@ TEST(Parallel, ALockedTargetStopsTheRunWithEarlierFilesNewAndLaterOnesUntouched)
 }
 
 TEST(Parallel, DropsAreResumedInEachTransfer) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelresume");
     std::vector<Entry> entries = Files(site, {"cuts/30000,70000", "", "cuts/50000", ""}, 120000);
     pt::Publish(site, "pr", entries, {}, {}, Options(3, true));
@@ -255,7 +245,6 @@ TEST(Parallel, DropsAreResumedInEachTransfer) {
 }
 
 TEST(Parallel, TheSelfUpdateKeepsItsRules) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("parallelself");
     std::wstring game = qt::FreshDir(L"options-self");
     qt::WriteBytes(game + L"\\Updater.exe", "old self");
@@ -275,7 +264,6 @@ TEST(Parallel, TheSelfUpdateKeepsItsRules) {
 }
 
 TEST(Parallel, OutOfMemoryOnAWorkerEndsTheRunHonestly) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("paralleloom");
     std::vector<Entry> entries = Files(site, {"", "", "", "", ""}, 60000);
     pt::Publish(site, "m", entries, {}, {}, Options(2, false));
@@ -300,7 +288,6 @@ TEST(Parallel, OutOfMemoryOnAWorkerEndsTheRunHonestly) {
 }
 
 TEST(Parallel, OutOfMemoryOnTheCheckThreadsEndsTheRunHonestly) {
-    REQUIRE_SERVERS();
     pt::Site site = pt::MakeSite("checkoom");
     std::vector<Entry> entries = Files(site, {"", "", "", ""}, 1000);
     pt::Publish(site, "c", entries);
@@ -318,7 +305,6 @@ TEST(Parallel, OutOfMemoryOnTheCheckThreadsEndsTheRunHonestly) {
 
 // Part of `make soak` only: later transfers cancelled at random points, hundreds of times.
 TEST(Parallel, DISABLED_SoakCancelledTransfersEndCleanAndHonest) {
-    REQUIRE_SERVERS();
     std::mt19937 gen(2121);
     const int rounds = std::max(300, pt::SoakRounds(0) * 5);
     const int kFiles = 5;
@@ -385,7 +371,6 @@ TEST(Parallel, FilesThatWouldMeetOnDiskGoOneAtATime) {
 }
 
 TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
-    REQUIRE_SERVERS();
     for (const std::string second : {"TWICE.bin", "./twice.bin"}) {
         SCOPED_TRACE(second);
         pt::Site site = pt::MakeSite("paralleltwice");
@@ -403,7 +388,6 @@ TEST(Parallel, APathListedTwiceEndsAsOneAtATimeWould) {
 }
 
 TEST(Resume, DropsAreContinuedWithRangesFromTheBytesWritten) {
-    REQUIRE_SERVERS();
     const std::string sizeText = "ขนาดไฟล์ที่ดาวน์โหลดไม่ตรง (f1.bin)";
     const struct Case {
         std::string fault;

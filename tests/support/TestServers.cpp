@@ -156,11 +156,6 @@ bool ServerRequest::Has(const std::string& name) const {
     return false;
 }
 
-bool ServersAvailable() {
-    return !Env("QIRELL_TEST_WWW").empty() && !Env("QIRELL_TEST_HTTP_PORT").empty() &&
-           !Env("QIRELL_TEST_HTTPS_PORT").empty() && !Env("QIRELL_TEST_FAULT_PORT").empty();
-}
-
 std::wstring WwwRoot() { return UnixToWine(Env("QIRELL_TEST_WWW")); }
 
 std::wstring WwwPath(const std::string& rel) {
@@ -223,13 +218,18 @@ std::vector<ServerRequest> RequestsFor(const LogMark& mark, const std::string& p
 
 namespace {
 
+bool ServersAvailable() {
+    return !qt::Env("QIRELL_TEST_WWW").empty() && !qt::Env("QIRELL_TEST_HTTP_PORT").empty() &&
+           !qt::Env("QIRELL_TEST_HTTPS_PORT").empty() && !qt::Env("QIRELL_TEST_FAULT_PORT").empty();
+}
+
 // Every binary that talks to the servers fails at once without them, saying how to run it, instead of
 // skipping its cases to a green result.
 class ServersRequired : public ::testing::Environment {
 public:
     void SetUp() override {
-        if (!qt::ServersAvailable())
-            FAIL() << qt::kNoServers << ": the QIRELL_TEST_* variables are not set. Run it as "
+        if (!ServersAvailable())
+            FAIL() << "test servers not running: the QIRELL_TEST_* variables are not set. Run it as "
                    << "CTEST_ARGS=\"-R <test>\" bash tests/harness/run.sh build";
     }
 };

@@ -22,9 +22,6 @@
 
 namespace qt {
 
-constexpr char kNoServers[] = "test servers not running (run through tests/harness/run.sh)";
-bool ServersAvailable();
-
 // www root of both servers, as a Wine path; rel uses '/' and becomes '\'.
 std::wstring WwwRoot();
 std::wstring WwwPath(const std::string& rel);

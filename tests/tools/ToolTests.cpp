@@ -194,6 +194,10 @@ TEST(ToolNames, EachNameIsPublishedUnderAnAddressThatReachesItOrRefused) {
         {"./x", "'.' folder", ""},
         {"a//b", "empty name", ""},
         {"x.dll.patch.tmp", ".patch.tmp", ""},
+        {"QirellPatcher.exe.old", "deletes at every start", ""},
+        {"qirellPATCHER.Exe.OLD", "deletes at every start", ""},
+        {"tools/QirellPatcher.exe.old", "", ""},
+        {"QirellPatcher.exe.older", "", ""},
         {longest + "n", "longer than 245", ""},
     };
     for (const Case& c : cases) {
@@ -240,6 +244,7 @@ TEST(ToolBuild, RefusesWhatAPlayersFolderCannotHoldAndWritesNothing) {
         {{"ok.txt", "bell\x07.txt"}, "bell\\x07.txt"},
         {{"ok.txt", "bad\xff/x.txt"}, "bad\\xFF: is not valid UTF-8"},
         {{"ok.txt", "trail./x.txt"}, "trail."},
+        {{"ok.txt", "qirellpatcher.EXE.old"}, "qirellpatcher.EXE.old: is the name the patcher deletes at every start"},
         {{"Readme.txt", "README.TXT"}, "differs only in letter case"},
         {{"Ärger.txt", "äRGER.txt"}, "differs only in letter case"},
         {{"Дом/a.txt", "дом/b.txt"}, "folder differs only in letter case"},
@@ -569,6 +574,8 @@ TEST(ToolVerify, FindsWhatPlayersWouldTripOver) {
          "does not end in the file's path"},
         {"case clash", [&](const fs::path& o) { put(o, "files/é"); put(o, "files/É");
              WriteManifest(o, Entry("é") + "," + Entry("É")); }, "differs only in letter case"},
+        {"the patcher's leftover name", [&](const fs::path& o) { put(o, "files/QIRELLPATCHER.exe.old");
+             WriteManifest(o, Entry("QIRELLPATCHER.exe.old")); }, "QIRELLPATCHER.exe.old: is the name the patcher deletes"},
         {"listed twice", [&](const fs::path& o) { put(o, "files/x"); WriteManifest(o, Entry("x") + "," + Entry("x")); },
          "x: listed twice"},
         {"removing the folder itself", [&](const fs::path& o) { put(o, "files/x");
@@ -653,5 +660,32 @@ TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
         EXPECT_EQ(m.connections, c.connections);
         EXPECT_EQ(m.resume, c.resume);
         EXPECT_EQ(m.files.size(), 1u);
+    }
+}
+
+TEST(ToolBuild, WarnsOfAFileOverTwoGiBPublishedWithoutResume) {
+    // Sparse files, and a removal the build refuses after its warnings, before it copies anything.
+    const struct {
+        uint64_t size;
+        std::string options;
+        bool warned;
+    } cases[] = {{2147483647, "", false},
+                 {2147483648, "", true},
+                 {2147483648, "--resume", false},
+                 {4 * 2147483647ull, "--resume", false},
+                 {4 * 2147483647ull + 1, "--resume", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " " + c.options);
+        Folder release, out;
+        release.Put("small.txt", "x");
+        fs::resize_file(release.Put("big.pak", ""), c.size);
+        std::string log;
+        EXPECT_EQ(Tool("build " + Quote(release.root) + " --version 1 " + c.options + " --remove-dir . -o " +
+                           Quote(out.root / "site"),
+                       log),
+                  1);
+        EXPECT_EQ(log.find("warning: big.pak: " + std::to_string(c.size) + " bytes") != std::string::npos, c.warned)
+            << log;
+        EXPECT_TRUE(fs::is_empty(out.root));
     }
 }

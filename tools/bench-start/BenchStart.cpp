@@ -2,11 +2,16 @@
 // band, prints the milliseconds it took, then ends the process it started.
 // bench-start --peak EXE [ARGS...]: lets EXE run to its end (at most 10 minutes) and prints its peak
 // working set in KiB, sampled every few milliseconds while it runs, and its exit code.
+// bench-start --answers EXE [ARGS...]: lets EXE run to its end (at most 10 minutes), sending its window
+// WM_NULL every 20 ms, and prints how many answers came and their median, 99th percentile and longest
+// time in ms, then EXE's exit code.
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,9 +61,44 @@ int PeakWorkingSet(const PROCESS_INFORMATION& pi) {
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+int AnswerTimes(const PROCESS_INFORMATION& pi) {
+    LARGE_INTEGER freq;
+    QueryPerformanceFrequency(&freq);
+    std::vector<double> ms;
+    HWND window = nullptr;
+    const ULONGLONG end = GetTickCount64() + 600000;
+    DWORD waited = WAIT_TIMEOUT;
+    while (waited == WAIT_TIMEOUT && GetTickCount64() < end) {
+        if (!window) {
+            Search s = {pi.dwProcessId, nullptr};
+            EnumWindows(FindOwnWindow, reinterpret_cast<LPARAM>(&s));
+            window = s.found;
+        }
+        if (window) {
+            LARGE_INTEGER t0, t1;
+            DWORD_PTR ignored = 0;
+            QueryPerformanceCounter(&t0);
+            const bool answered = SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored) != 0;
+            QueryPerformanceCounter(&t1);
+            if (answered || GetLastError() == ERROR_TIMEOUT)
+                ms.push_back((t1.QuadPart - t0.QuadPart) * 1000.0 / freq.QuadPart);
+        }
+        waited = WaitForSingleObject(pi.hProcess, 20);
+    }
+    if (waited == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    if (ms.empty()) return 1;
+    std::sort(ms.begin(), ms.end());
+    printf("%zu %.1f %.1f %.1f %lu\n", ms.size(), ms[ms.size() / 2], ms[ms.size() * 99 / 100], ms.back(), code);
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
     const bool peak = argc > 1 && std::wstring(argv[1]) == L"--peak";
-    if (peak) ++argv, --argc;
+    const bool answers = argc > 1 && std::wstring(argv[1]) == L"--answers";
+    if (peak || answers) ++argv, --argc;
     if (argc < 2) return 2;
     std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
     for (int i = 2; i < argc; ++i) cmd += L" " + std::wstring(argv[i]);
@@ -73,6 +113,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!CreateProcessW(argv[1], cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi)) return 3;
     CloseHandle(pi.hThread);
     if (peak) return PeakWorkingSet(pi);
+    if (answers) return AnswerTimes(pi);
     int rc = 1;
     for (int i = 0; i < 30000; ++i) {
         Search s = {pi.dwProcessId, nullptr};

@@ -464,6 +464,7 @@ int RunBuild(const std::vector<std::string>& args) {
         Fail("warning: --sign without --expires-days: this signature never expires, so whoever keeps a copy of the "
              "manifest can serve it to players again at any time; add --expires-days N");
     WarnLongPaths(files);
+    for (const std::string& w : WholeDownloadWarnings(files, o.resume)) Fail("warning: " + w);
     Removals removals;
     if (!PlanRemovals(o, files, removals)) {
         Fail("build: nothing written");

@@ -1,4 +1,5 @@
 #include "Tool.h"
+#include "net/RangeRules.h"
 
 bool ParseConnections(const std::string& text, unsigned& connections) {
     if (text.empty() || text.size() > 1 || text[0] < '1' || text[0] > '0' + static_cast<int>(kMaxConnections))
@@ -17,4 +18,23 @@ bool AddDownloadMember(std::string& text, unsigned connections, bool resume) {
     member += "}";
     text.insert(end, member);
     return true;
+}
+
+std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume) {
+    // Wine's (and so Proton's) WinHTTP ends every response body here and reports success; a resumed
+    // download gets one more response per continuation.
+    constexpr uint64_t kWineResponseLimit = 2147483647;
+    const uint64_t most = resume ? kWineResponseLimit * (kResumeAttempts + 1) : kWineResponseLimit;
+    std::vector<std::string> warnings;
+    for (const ReleaseFile& f : files) {
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(f.source, ec);
+        if (ec || size <= most) continue;
+        warnings.push_back(Printable(f.path) + ": " + std::to_string(size) +
+                           " bytes; players under Wine or Proton get at most 2147483647 bytes (2 GiB) of one "
+                           "response, so they can never download it " +
+                           (resume ? "even with --resume (" + std::to_string(kResumeAttempts) + " continuations)"
+                                   : std::string("without --resume")));
+    }
+    return warnings;
 }

@@ -17,6 +17,8 @@ bool SignMessage(const fs::path& privateFile, const std::string& message, Manife
                  std::string& error);
 // The id of a private key file's public half (the id its signatures carry).
 bool SigningKeyId(const std::string& keyFile, KeyId& id, std::string& error);
+// The public half that a private key file carries: the key its signatures name.
+bool ReadPublicHalf(const fs::path& privateFile, PublicKey& key, std::string& error);
 bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs);
 // The key id as the signature file and keygen write it: 16 lower-case hexadecimal digits.
 std::string KeyIdHex(const KeyId& id);

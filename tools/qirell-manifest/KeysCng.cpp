@@ -106,6 +106,22 @@ void Digest(const std::string& message, uint8_t digest[32]) {
     Sha256Final(state, digest);
 }
 
+// The PKCS#8 bytes of a private key file as keygen writes it.
+bool ReadPrivateDer(const fs::path& privateFile, std::string& der, std::string& error) {
+    std::string text;
+    if (!ReadWholeFile(privateFile, text)) {
+        error = PathToUtf8(privateFile) + ": cannot be read";
+        return false;
+    }
+    if (!PemToDer(text, "PRIVATE KEY", der) || der.size() != kPrivateDerSize ||
+        std::memcmp(der.data(), kPrivatePrefix, sizeof kPrivatePrefix) != 0 ||
+        std::memcmp(der.data() + sizeof kPrivatePrefix + 32, kPrivateMiddle, sizeof kPrivateMiddle) != 0) {
+        error = PathToUtf8(privateFile) + ": not a PEM ECDSA P-256 private key as keygen writes it";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, std::string& publicPem,
@@ -151,17 +167,8 @@ bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, st
 
 bool SignMessage(const fs::path& privateFile, const std::string& message, ManifestSignature& signature,
                  std::string& error) {
-    std::string text, der;
-    if (!ReadWholeFile(privateFile, text)) {
-        error = PathToUtf8(privateFile) + ": cannot be read";
-        return false;
-    }
-    if (!PemToDer(text, "PRIVATE KEY", der) || der.size() != kPrivateDerSize ||
-        std::memcmp(der.data(), kPrivatePrefix, sizeof kPrivatePrefix) != 0 ||
-        std::memcmp(der.data() + sizeof kPrivatePrefix + 32, kPrivateMiddle, sizeof kPrivateMiddle) != 0) {
-        error = PathToUtf8(privateFile) + ": not a PEM ECDSA P-256 private key as keygen writes it";
-        return false;
-    }
+    std::string der;
+    if (!ReadPrivateDer(privateFile, der, error)) return false;
     const char* scalar = der.data() + sizeof kPrivatePrefix;
     const char* point = scalar + 32 + sizeof kPrivateMiddle;
     uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + 96];
@@ -223,6 +230,14 @@ bool ReadPublicKeyFile(const fs::path& file, PublicKey& key, std::string& error)
     LocalFree(info);
     if (!p256 || !IsEcdsaP256Key(key)) return false;
     error.clear();
+    return true;
+}
+
+bool ReadPublicHalf(const fs::path& privateFile, PublicKey& key, std::string& error) {
+    std::string der;
+    if (!ReadPrivateDer(privateFile, der, error)) return false;
+    std::memcpy(key.data(), der.data() + kPrivateDerSize - 64, 64);
+    SecureZeroMemory(der.data(), der.size());
     return true;
 }
 

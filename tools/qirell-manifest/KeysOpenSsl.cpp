@@ -168,6 +168,13 @@ bool SignMessage(const fs::path& privateFile, const std::string& message, Manife
     return true;
 }
 
+bool ReadPublicHalf(const fs::path& privateFile, PublicKey& key, std::string& error) {
+    Owned<EVP_PKEY> pkey = ReadPem(privateFile, true, error);
+    if (pkey && PointOf(pkey.get(), key)) return true;
+    if (pkey) error = PathToUtf8(privateFile) + ": its public point cannot be read";
+    return false;
+}
+
 bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs) {
     unsigned char encoded[65] = {4};
     std::copy(key.begin(), key.end(), encoded + 1);

@@ -171,6 +171,10 @@ std::string NameProblem(const std::string& path) {
         if (end == std::string::npos) break;
         start = end + 1;
     }
+    // Start-up deletes the patcher's previous executable, left under this name by a self-update.
+    if (FoldCase(path) == "QIRELLPATCHER.EXE.OLD")
+        return "is the name the patcher deletes at every start (its previous executable after a self-update); "
+               "players would download it again on every run";
     if (path.size() >= sizeof kSideSuffix - 1 &&
         path.compare(path.size() - (sizeof kSideSuffix - 1), std::string::npos, kSideSuffix) == 0)
         return std::string("ends in ") + kSideSuffix + ", the patcher's name for a file being downloaded";

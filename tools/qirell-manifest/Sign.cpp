@@ -33,6 +33,17 @@ std::string Hex(const uint8_t* bytes, size_t count) {
     return out;
 }
 
+// A signature that the key's own public half does not accept would be refused by every patcher.
+bool CheckFreshSignature(const fs::path& keyFile, const std::string& message, const ManifestSignature& signature,
+                         std::string& error) {
+    PublicKey key;
+    if (!ReadPublicHalf(keyFile, key, error)) return false;
+    if (VerifyMessage(key, message, signature.rs)) return true;
+    error = PathToUtf8(keyFile) + ": the signature just made does not verify with the key's public half (key " +
+            Hex(signature.keyId.data(), 8) + "), so no patcher would accept it; not published";
+    return false;
+}
+
 }  // namespace
 
 std::string KeyIdHex(const KeyId& id) { return Hex(id.data(), id.size()); }
@@ -89,7 +100,9 @@ bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, s
         return false;
     }
     ManifestSignature signature;
-    if (!SignMessage(Utf8ToPath(keyFile), bytes, signature, error)) return false;
+    if (!SignMessage(Utf8ToPath(keyFile), bytes, signature, error) ||
+        !CheckFreshSignature(Utf8ToPath(keyFile), bytes, signature, error))
+        return false;
     std::vector<std::string> problems;
     CheckPublishedPatcher(outDir, "", signature.keyId, problems);
     if (!problems.empty()) {

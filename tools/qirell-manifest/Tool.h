@@ -75,6 +75,9 @@ bool DeleteDirsNamed(const std::string& text);
 // (more than one connection, or resume); a manifest without it is read as one GET at a time.
 bool ParseConnections(const std::string& text, unsigned& connections);
 bool AddDownloadMember(std::string& text, unsigned connections, bool resume);
+// One per file that players under Wine cannot download whole: over 2 GiB without --resume, or too
+// big for the resumed attempts.
+std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume);
 
 bool ReadWholeFile(const fs::path& p, std::string& bytes);
 bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error, std::string* text = nullptr);
