@@ -1,17 +1,21 @@
 #include "fetch/Download.h"
 
-#include <vector>
-
 #include "base/StatusBoard.h"
 #include "text/Text.h"
 #include "net/RangeRules.h"
 #include "net/ServerFacts.h"
 #include "digest/Sha256.h"
 #include "text/SizeText.h"
+#include "fetch/WriteBehind.h"
 
 namespace {
 
-constexpr DWORD kReadBuffer = 65536;
+// Reads ask for as much as the line brings in a few tens of milliseconds, up to a whole chunk: large
+// reads on a fast line, and on a slow one progress and a cancel are still seen often.
+constexpr DWORD kFirstRead = 64 * 1024;
+constexpr DWORD kSmallestRead = 16 * 1024;
+constexpr DWORD kQuickReadMs = 20;
+constexpr DWORD kSlowReadMs = 100;
 
 struct Transfer {
     const DownloadFile& file;
@@ -22,7 +26,7 @@ struct Transfer {
     Sha256Stream digest;
     uint64_t received = 0;
     uint64_t written = 0;  // over every attempt, restarts included
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(kReadBuffer);
+    WriteBehind writer;    // between requests every byte received is written and hashed
 };
 
 // How one request ended. Only the two Broken kinds may be continued by another request.
@@ -36,6 +40,10 @@ void Report(Transfer& t, int64_t change) {
 
 std::wstring SizeText(const DownloadFile& file) {
     return L"ขนาดไฟล์ที่ดาวน์โหลดไม่ตรง (" + file.displayName + L")";
+}
+
+std::wstring WriteText(const DownloadFile& file) {
+    return L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + file.displayName;
 }
 
 bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, std::wstring& failureText) {
@@ -52,7 +60,7 @@ bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, st
 bool StartOver(Transfer& t) {
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(t.sideFile, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(t.sideFile)) {
-        t.failureText = L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + t.file.displayName;
+        t.failureText = WriteText(t.file);
         return false;
     }
     const uint64_t dropped = t.received;
@@ -62,35 +70,55 @@ bool StartOver(Transfer& t) {
     return true;
 }
 
-Outcome ReceiveBody(Transfer& t, HINTERNET request) {
+DWORD NextReadSize(DWORD size, DWORD tookMs) {
+    if (tookMs < kQuickReadMs) return size * 2 < kReceiveChunk ? size * 2 : kReceiveChunk;
+    if (tookMs > kSlowReadMs) return size / 2 > kSmallestRead ? size / 2 : kSmallestRead;
+    return size;
+}
+
+// Each read goes into the next free chunk of the ring and is handed to the writer at once.
+Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
     const uint64_t expected = t.file.expectedSize;
+    DWORD want = kFirstRead;
     for (;;) {
         if (Cancelled(t)) {
             t.failureText = L"ยกเลิกการดาวน์โหลด " + t.file.displayName;
             return Outcome::Failed;
         }
+        uint8_t* chunk = NextChunk(t.writer);
+        if (!chunk) {
+            t.failureText = WriteText(t.file);
+            return Outcome::Failed;
+        }
         DWORD read = 0;
-        if (!WinHttpReadData(request, t.buffer.data(), kReadBuffer, &read) || read == 0) {
+        const DWORD started = GetTickCount();
+        if (!WinHttpReadData(request, chunk, want, &read) || read == 0) {
             // A connection lost right after the last byte leaves nothing to continue.
             if (t.received == expected) return Outcome::BodyEnded;
             t.failureText = SizeText(t.file);
             return Outcome::BodyBroken;
         }
+        want = NextReadSize(want, GetTickCount() - started);
         // A server sending more than announced must not fill the disk: stop before writing past the size.
         if (read > expected - t.received) {
             t.failureText = SizeText(t.file);
             return Outcome::Failed;
         }
-        DWORD written = 0;
-        if (!WriteFile(t.sideFile, t.buffer.data(), read, &written, nullptr) || written != read) {
-            t.failureText = L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + t.file.displayName;
-            return Outcome::Failed;
-        }
-        Sha256Add(t.digest, t.buffer.data(), read);
+        CommitChunk(t.writer, read);
         t.received += read;
         t.written += read;
         Report(t, read);
     }
+}
+
+// The request's body; when it ends, every byte received is on disk and in the digest.
+Outcome ReceiveBody(Transfer& t, HINTERNET request) {
+    const Outcome outcome = ReceiveChunks(t, request);
+    if (!SettleWrites(t.writer)) {
+        t.failureText = WriteText(t.file);
+        return Outcome::Failed;
+    }
+    return outcome;
 }
 
 // One request: from the start, or (bytes already written) a range from where the side file ends.
@@ -208,9 +236,14 @@ bool DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const 
         failureText = L"สร้างไฟล์ชั่วคราวไม่ได้: " + file.tempPath;
         return false;
     }
-    Transfer t{file, progress, cancel, failureText, sideFile.get(), Sha256Stream{}};
+    Transfer t{file, progress, cancel, failureText, sideFile.get(), Sha256Stream{}, 0, 0, {}};
     Sha256Begin(t.digest);
-    const bool verified = Fetch(session, t, first);
+    bool verified = false;
+    if (OpenWriteBehind(t.writer, sideFile.get(), t.digest, file.expectedSize))
+        verified = Fetch(session, t, first);
+    else
+        failureText = L"หน่วยความจำไม่พอสำหรับดาวน์โหลด " + file.displayName;
+    StopWriteBehind(t.writer);
     sideFile.reset();
     if (!verified) DeleteFileW(file.tempPath.c_str());
     return verified;

@@ -16,8 +16,9 @@ struct DownloadFile {
     bool resume = false;
 };
 
-// Called after every chunk written: the file's bytes so far, and the change to the run's byte count
-// (negative when a server answered a range with the whole file and the file starts over).
+// Called on the downloading thread after every chunk received: the file's bytes so far, and the change
+// to the run's byte count (negative when a server answered a range with the whole file and the file
+// starts over).
 struct DownloadProgress {
     void (*report)(void* context, uint64_t received, int64_t change) = nullptr;
     void* context = nullptr;
@@ -32,8 +33,9 @@ struct DownloadCancel {
 };
 void CancelDownload(DownloadCancel& cancel);
 
-// Downloads into tempPath, hashing as it writes; true only for exactly expectedSize bytes with
-// expectedSha256. On false the side file this call created is gone and failureText says why.
+// Downloads into tempPath, writing and hashing on a second thread while the next bytes arrive
+// (fetch/WriteBehind.h); true only for exactly expectedSize bytes with expectedSha256. On false the
+// side file this call created is gone and failureText says why.
 bool DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
                           DownloadCancel* cancel, std::wstring& failureText);
 

@@ -161,6 +161,62 @@ TEST_F(Downloads, SideFileHeldElsewhere) {
     EXPECT_EQ(seen[0].target, "/dl/empty.bin");
 }
 
+struct Tally {
+    uint64_t lastReceived = 0;
+    int64_t sum = 0;
+    bool wentBack = false;  // a report below the one before, other than a start-over to zero
+};
+
+void Count(void* context, uint64_t received, int64_t change) {
+    Tally& t = *static_cast<Tally*>(context);
+    if (received < t.lastReceived && received != 0) t.wentBack = true;
+    t.lastReceived = received;
+    t.sum += change;
+}
+
+// Files of many chunks go through the writing thread: resumed, started over, cut, refused.
+TEST_F(Downloads, LargeFilesThroughEveryEnding) {
+    const std::string big = qt::Pattern((3u << 20) + 12345, 5);
+    ASSERT_TRUE(qt::PublishFile("dl/many-chunks.bin", big));
+    const std::string sha = qt::Sha256Hex(big);
+    const std::string sizeText = "ขนาดไฟล์ที่ดาวน์โหลดไม่ตรง (big.bin)";
+    struct Case {
+        std::string fault;
+        bool resume;
+        std::string sha;
+        std::string failure;  // empty: verified
+    } cases[] = {
+        {"", false, sha, ""},
+        {"cuts/700001,1900000", true, sha, ""},
+        {"range200/1500000", true, sha, ""},  // the ranged retry answered with the whole file
+        {"cut/1300000", false, sha, sizeText},
+        {"wrong", false, sha, "ตรวจสอบความถูกต้อง (SHA-256) ไม่ผ่าน: big.bin"},
+        {"extra-open/300000", false, sha, sizeText},
+    };
+    HttpSession session;
+    std::wstring failure;
+    ASSERT_TRUE(OpenHttpSession(session, failure));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const DownloadFile file{qt::Wide(qt::FaultUrl(c.fault, "dl/many-chunks.bin")), temp, L"big.bin", big.size(),
+                                c.sha, c.resume};
+        Tally tally;
+        const DownloadProgress progress{Count, &tally};
+        failure = L"untouched";
+        const bool ok = DownloadVerifiedFile(session, file, progress, nullptr, failure);
+        EXPECT_EQ(ok, c.failure.empty()) << qt::Utf8(failure);
+        EXPECT_FALSE(tally.wentBack);
+        if (ok) {
+            EXPECT_EQ(qt::ReadBytes(temp), big);
+            EXPECT_EQ(tally.lastReceived, big.size());
+            EXPECT_EQ(tally.sum, static_cast<int64_t>(big.size()));
+        } else {
+            EXPECT_EQ(qt::Utf8(failure), c.failure);
+            EXPECT_FALSE(qt::Exists(temp)) << "side file left behind";
+        }
+    }
+}
+
 TEST_F(Downloads, RequestCarriesQueryAndAgentOnly) {
     const qt::LogMark mark = qt::MarkLogs();
     const Outcome o = Download(qt::FaultUrl("", "dl/body.bin?rev=9"), temp, L"body.bin", kBody.size(),
