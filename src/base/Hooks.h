@@ -20,3 +20,9 @@ struct Hooks {
 };
 
 extern Hooks gHooks;
+
+// The hook when one is set, else the real call: Hooked(gHooks.clientRunning, IsClientProcessRunning)().
+template <typename Call>
+Call Hooked(Call hook, Call real) {
+    return hook ? hook : real;
+}

@@ -38,7 +38,7 @@ constexpr char kSettings[] =
 void UpdateGraphicsCompatFile() {
     if (GetFileAttributesW(kCompatLayerDll) == INVALID_FILE_ATTRIBUTES) return;
     bool found = false;
-    for (const std::wstring& id : gHooks.adapterIds ? gHooks.adapterIds() : EnumerateAdapterDeviceIds())
+    for (const std::wstring& id : Hooked(gHooks.adapterIds, EnumerateAdapterDeviceIds)())
         if (HasDedicatedVendor(id)) found = true;
     if (!found) {
         DeleteFileW(kCompatSettingsFile);

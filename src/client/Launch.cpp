@@ -106,11 +106,9 @@ LaunchError LaunchProgram(const std::wstring& programName, bool (*confirmOddFold
     // Built without a fixed limit, so a long program name is never cut.
     std::wstring commandLine = L"\"" + programName + L"\"";
     if (isClient) commandLine += std::wstring(L" ") + kLaunchToken;
-    DWORD error = gHooks.startProcess ? gHooks.startProcess(programName, commandLine, folder)
-                                      : StartWithCreateProcess(programName, commandLine, folder);
-    const wchar_t* parameters = isClient ? kLaunchToken : nullptr;
-    if (error == kElevationRequired && (gHooks.startWithShell ? gHooks.startWithShell(programName, parameters, folder)
-                                                              : StartWithShell(programName, parameters, folder)))
+    DWORD error = Hooked(gHooks.startProcess, StartWithCreateProcess)(programName, commandLine, folder);
+    if (error == kElevationRequired &&
+        Hooked(gHooks.startWithShell, StartWithShell)(programName, isClient ? kLaunchToken : nullptr, folder))
         error = 0;
     return error == 0 ? LaunchError::None : LaunchError::CannotStart;
 }

@@ -23,7 +23,7 @@ bool IsClientProcessRunning() {
 
 bool WaitUntilClientClosed(const RunState& run) {
     for (;;) {
-        if (!(gHooks.clientRunning ? gHooks.clientRunning() : IsClientProcessRunning())) return true;
+        if (!Hooked(gHooks.clientRunning, IsClientProcessRunning)()) return true;
         // In auto-close mode nobody is there to answer: go on and let a locked file fail the swap.
         if (run.config->autoClose) return true;
         if (!run.reporter->retryOrCancel(run.reporter->context, kClientRunningQuestion)) {
