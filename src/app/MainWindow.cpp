@@ -1,10 +1,13 @@
 #include "app/MainWindow.h"
 
 #include "base/Handle.h"
+#include "app/RunReporter.h"
 #include "app/Startup.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "client/Launch.h"
+#include "patch/Words.h"
+#include "text/Text.h"
 
 namespace {
 
@@ -74,11 +77,16 @@ LRESULT OnPaint(HWND hwnd) {
     return 0;
 }
 
+bool ConfirmOddFolder() {
+    return MessageBoxW(Board().mainWindow.load(), kFolderWarning, kMessageCaption, MB_OKCANCEL | MB_ICONWARNING) ==
+           IDOK;
+}
+
 LRESULT OnCommand(WPARAM wParam) {
     switch (LOWORD(wParam)) {
-    case ID_SETUP_BUTTON: LaunchProgram(kSetupExe); break;
+    case ID_SETUP_BUTTON: StartProgram(kSetupExe); break;
     case ID_MAIN_BUTTON:
-        if (Board().ready) LaunchProgram(kClientExe);
+        if (Board().ready) StartProgram(kClientExe);
         else StartPatchRun();
         break;
     }
@@ -113,6 +121,23 @@ LRESULT OnDestroy() {
 }  // namespace
 
 HWND MainButton() { return gMainButton; }
+
+void StartProgram(const std::wstring& programName) {
+    HWND owner = Board().mainWindow.load();
+    switch (LaunchProgram(programName, ConfirmOddFolder)) {
+    case LaunchError::None:
+        if (AsciiEqualNoCase(programName, kClientExe)) PostMessageW(owner, WM_CLOSE, 0, 0);
+        break;
+    case LaunchError::Declined: break;
+    case LaunchError::NotConfigured:
+        MessageBoxW(owner, kNotConfigured, kMessageCaption, MB_ICONINFORMATION);
+        StartProgram(kSetupExe);
+        break;
+    case LaunchError::CannotStart:
+        MessageBoxW(owner, CannotStartText(programName).c_str(), kMessageCaption, MB_ICONERROR);
+        break;
+    }
+}
 
 WindowFonts CreateWindowFonts(int dpiY) {
     WindowFonts f;
@@ -186,6 +211,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_COMMAND: return OnCommand(wParam);
     case WM_STATUS_CHANGED: return OnStatusChanged(hwnd);
     case WM_RUN_FINISHED: return OnRunFinished(hwnd);
+    case WM_ASK_RETRY:
+        return MessageBoxW(hwnd, reinterpret_cast<const wchar_t*>(lParam), kMessageCaption,
+                           MB_RETRYCANCEL | MB_ICONWARNING);
     case WM_DESTROY: return OnDestroy();
     default: return DefWindowProcW(hwnd, msg, wParam, lParam);
     }

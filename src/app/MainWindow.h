@@ -34,3 +34,5 @@ COLORREF HeadlineColour(bool ready, bool busy, int progress);
 
 // The main button, for StartPatchRun.
 HWND MainButton();
+// Starts a program of the game folder as the buttons do, with the boxes that tell what went wrong.
+void StartProgram(const std::wstring& programName);

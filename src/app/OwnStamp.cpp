@@ -1,6 +1,6 @@
 #include "app/OwnStamp.h"
 
-#include "base/Settings.h"
+#include "app/Settings.h"
 #include "trust/StampBlock.h"
 #include "text/Text.h"
 

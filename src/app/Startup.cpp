@@ -3,29 +3,24 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <memory>
 #include <vector>
 
 #include "base/Handle.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
 #include "app/OwnStamp.h"
-#include "base/Settings.h"
+#include "app/RunReporter.h"
+#include "app/Settings.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "patch/RunPatch.h"
+#include "patch/Words.h"
 
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\QirellQX_Patcher_Mutex";
 constexpr wchar_t kWindowTitle[] = L"Qirell QX \u2014 Auto-Patcher";
-constexpr wchar_t kNoArchiveText[] =
-    L"ไม่พบไฟล์ data.qpa ในโฟลเดอร์นี้!\n\n"
-    L"กรุณานำไฟล์ QirellPatcher.exe ไปวางไว้ในโฟลเดอร์เกม QirellQX\n"
-    L"(โฟลเดอร์เดียวกับ QirellQX.exe และ data.qpa) แล้วเปิดใหม่อีกครั้ง";
-constexpr wchar_t kDamagedStampText[] =
-    L"ไฟล์ QirellPatcher.exe นี้เสียหาย ไม่สามารถอ่านการตั้งค่าภายในไฟล์ได้!\n\n"
-    L"กรุณาดาวน์โหลด QirellPatcher.exe ใหม่จากผู้ให้บริการเกม\n"
-    L"แล้วนำไปวางแทนไฟล์เดิมในโฟลเดอร์เกม QirellQX";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 void BindToOwnFolder() {
@@ -78,6 +73,12 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
     return hwnd;
 }
 
+// A run's thread; it owns the configuration it is handed.
+DWORD WINAPI RunThread(LPVOID parameter) {
+    const std::unique_ptr<RunConfig> config(static_cast<RunConfig*>(parameter));
+    return RunPatch(*config, WindowReporter());
+}
+
 }  // namespace
 
 std::wstring OwnModulePath() {
@@ -102,8 +103,12 @@ void StartPatchRun() {
     HWND button = MainButton();
     EnableWindow(button, FALSE);
     SetWindowTextW(button, L"กำลังอัปเดต...");
-    HANDLE thread = CreateThread(nullptr, 0, RunPatch, nullptr, 0, nullptr);
-    if (thread) CloseHandle(thread);
+    auto config = std::make_unique<RunConfig>(
+        RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose});
+    HANDLE thread = CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr);
+    if (!thread) return;
+    config.release();
+    CloseHandle(thread);
 }
 
 int RunApplication(HINSTANCE instance, int showCommand) {
@@ -130,6 +135,8 @@ int RunApplication(HINSTANCE instance, int showCommand) {
         return 1;
     }
 
+    const Words starting = WordsFor(RunStep::Starting);
+    UpdateStatus(starting.headline, starting.detail, 0);
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
     HWND hwnd = CreateMainWindow(instance, showCommand);

@@ -11,8 +11,8 @@ constexpr UINT WM_RUN_FINISHED = WM_APP + 2;
 
 struct StatusBoard {
     std::mutex lock;  // guards headline, detail and progress only
-    std::wstring headline = L"กำลังเตรียมพร้อม...";
-    std::wstring detail = L"กำลังเชื่อมต่อเซิร์ฟเวอร์อัปเดต...";
+    std::wstring headline;  // the app writes the first words before the window shows
+    std::wstring detail;
     int progress = 0;
 
     std::atomic<bool> ready{false};

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cwctype>
 
+#include "base/Hooks.h"
 #include "client/ClientFacts.h"
 
 std::vector<std::wstring> EnumerateAdapterDeviceIds() {
@@ -17,8 +18,6 @@ std::vector<std::wstring> EnumerateAdapterDeviceIds() {
     }
     return ids;
 }
-
-AdapterList gAdapterList = EnumerateAdapterDeviceIds;
 
 namespace {
 
@@ -39,7 +38,7 @@ constexpr char kSettings[] =
 void UpdateGraphicsCompatFile() {
     if (GetFileAttributesW(kCompatLayerDll) == INVALID_FILE_ATTRIBUTES) return;
     bool found = false;
-    for (const std::wstring& id : gAdapterList())
+    for (const std::wstring& id : Hooked(gHooks.adapterIds, EnumerateAdapterDeviceIds)())
         if (HasDedicatedVendor(id)) found = true;
     if (!found) {
         DeleteFileW(kCompatSettingsFile);

@@ -2,10 +2,8 @@
 #include <string>
 #include <vector>
 
-// The adapter list is a seam: tests hand in their own PnP device ids.
-using AdapterList = std::vector<std::wstring> (*)();
+// The display adapters' PnP device ids; tests hand in their own through gHooks.adapterIds.
 std::vector<std::wstring> EnumerateAdapterDeviceIds();
-extern AdapterList gAdapterList;
 
 // Writes the compatibility layer's settings file when an NVIDIA or AMD adapter is present, else deletes it.
 void UpdateGraphicsCompatFile();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/Handle.h"
+#include "base/Hooks.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "client/GraphicsCompat.h"
@@ -18,17 +19,6 @@ const wchar_t* const kDisplaySettingNames[] = {
     L"DEVICENAME",       L"PROVIDERNAME", L"ISFULLSCREENMODE", L"WIDTH",          L"HEIGHT",      L"BITPERPIXEL",
     L"DEVICECNT",        L"MODECNT",     L"SPRITEMODE",      L"TEXTUREMODE",
 };
-
-constexpr wchar_t kFolderWarning[] =
-    L"โฟลเดอร์เกมมีตัวอักษรที่ Windows เครื่องนี้ใช้กับโปรแกรมเก่าไม่ได้ (เช่น ชื่อโฟลเดอร์ภาษาไทย)\n"
-    L"เกมจะล็อกอินไม่ผ่าน และขึ้นว่า \"ตัวเกมไม่ใช่เวอร์ชันล่าสุด\"\n\n"
-    L"วิธีแก้: ย้ายโฟลเดอร์เกมไปไว้ที่ที่มีแต่ภาษาอังกฤษ เช่น C:\\Games\\QirellQX\n\n"
-    L"กด OK เพื่อเปิดเกมต่อ หรือ Cancel เพื่อยกเลิก";
-
-constexpr wchar_t kNotConfigured[] =
-    L"ยังไม่ได้ตั้งค่าจอสำหรับเครื่องนี้\n\n"
-    L"หน้าต่าง Setup จะเปิดขึ้นมา ให้เลือกการ์ดจอ/ความละเอียดแล้วกด OK\n"
-    L"จากนั้นกด \"เริ่มเกม (Start Game)\" อีกครั้ง";
 
 constexpr DWORD kElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED, missing from some SDK headers
 
@@ -74,8 +64,6 @@ bool CopyDisplaySettings() {
     return true;
 }
 
-void ShowBox(const wchar_t* text, UINT flags) { MessageBoxW(Board().mainWindow.load(), text, kMessageCaption, flags); }
-
 }  // namespace
 
 DWORD StartWithCreateProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder) {
@@ -102,10 +90,7 @@ bool StartWithShell(const std::wstring& program, const wchar_t* parameters, cons
     return ShellExecuteExW(&info) != FALSE;
 }
 
-ProcessStarter gProcessStarter = StartWithCreateProcess;
-ShellStarter gShellStarter = StartWithShell;
-
-void LaunchProgram(const std::wstring& programName) {
+LaunchError LaunchProgram(const std::wstring& programName, bool (*confirmOddFolder)()) {
     const bool isClient = AsciiEqualNoCase(programName, kClientExe);
     if (isClient) {
         SetEnvironmentVariableW(kStartMarkerName, kStartMarkerValue);
@@ -114,26 +99,16 @@ void LaunchProgram(const std::wstring& programName) {
     }
     const std::wstring folder = CurrentFolder();
     if (isClient) {
-        if (!FolderFitsAnsiCodePage(folder) &&
-            MessageBoxW(Board().mainWindow.load(), kFolderWarning, kMessageCaption, MB_OKCANCEL | MB_ICONWARNING) !=
-                IDOK)
-            return;
-        if (!CopyDisplaySettings()) {
-            ShowBox(kNotConfigured, MB_ICONINFORMATION);
-            LaunchProgram(kSetupExe);
-            return;
-        }
+        if (!FolderFitsAnsiCodePage(folder) && !confirmOddFolder()) return LaunchError::Declined;
+        if (!CopyDisplaySettings()) return LaunchError::NotConfigured;
     }
 
     // Built without a fixed limit, so a long program name is never cut.
     std::wstring commandLine = L"\"" + programName + L"\"";
     if (isClient) commandLine += std::wstring(L" ") + kLaunchToken;
-    DWORD error = gProcessStarter(programName, commandLine, folder);
-    if (error == kElevationRequired && gShellStarter(programName, isClient ? kLaunchToken : nullptr, folder))
+    DWORD error = Hooked(gHooks.startProcess, StartWithCreateProcess)(programName, commandLine, folder);
+    if (error == kElevationRequired &&
+        Hooked(gHooks.startWithShell, StartWithShell)(programName, isClient ? kLaunchToken : nullptr, folder))
         error = 0;
-    if (error != 0) {
-        ShowBox((L"ไม่สามารถเปิดไฟล์ " + programName + L" ได้").c_str(), MB_ICONERROR);
-        return;
-    }
-    if (isClient) PostMessageW(Board().mainWindow.load(), WM_CLOSE, 0, 0);
+    return error == 0 ? LaunchError::None : LaunchError::CannotStart;
 }

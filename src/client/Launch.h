@@ -3,15 +3,17 @@
 
 #include <string>
 
-// Starts the game client prepared (Start Game) or any other program of the game folder plainly.
-void LaunchProgram(const std::wstring& programName);
+enum class LaunchError {
+    None,
+    Declined,       // the player chose not to start from a folder old programs cannot open
+    NotConfigured,  // the display was never set up on this machine; nothing was started
+    CannotStart,
+};
 
-// Process creation is a seam: elevation can't be produced in tests.
-// Returns 0 when the program started, else the error code of the failed start.
-using ProcessStarter = DWORD (*)(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder);
-// The shell start used when elevation is required; true when it started.
-using ShellStarter = bool (*)(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder);
+// Starts the game client prepared (Start Game) or any other program of the game folder plainly. When
+// the game folder has characters outside the ANSI code page, confirmOddFolder() is asked first; false
+// stops the start. Writes no text: the caller says what the error means.
+LaunchError LaunchProgram(const std::wstring& programName, bool (*confirmOddFolder)());
+
 DWORD StartWithCreateProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder);
 bool StartWithShell(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder);
-extern ProcessStarter gProcessStarter;
-extern ShellStarter gShellStarter;

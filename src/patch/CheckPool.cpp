@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "base/Handle.h"
-#include "patch/ThreadFailure.h"
+#include "base/Hooks.h"
 #include "digest/FileHash.h"
 #include "digest/Sha256.h"
 
@@ -39,7 +39,7 @@ void Work(Pool& pool, Between between) {
         const size_t i = pool.next.fetch_add(1);
         if (i >= checks.size()) break;
         pool.current.store(i, std::memory_order_relaxed);
-        if (gHelperWorkSeam) gHelperWorkSeam("check");
+        if (gHooks.helperWork) gHooks.helperWork("check");
         checks[i].upToDate = IsUpToDate(scratch, checks[i]);
         if (pool.finished.fetch_add(1) + 1 == checks.size()) {
             AcquireSRWLockExclusive(&pool.lock);

@@ -10,10 +10,9 @@
 #include <mutex>
 #include <thread>
 
-#include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
-#include "patch/ThreadFailure.h"
+#include "base/Hooks.h"
 #include "text/Text.h"
 #include "delta/BlockMatch.h"
 #include "digest/Sha256.h"
@@ -57,7 +56,7 @@ void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, con
     try {
         for (const Piece& piece : plan.pieces) {
             if (piece.local) continue;
-            if (gHelperWorkSeam) gHelperWorkSeam("ranges");
+            if (gHooks.helperWork) gHooks.helperWork("ranges");
             std::wstring ignored;
             ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p,
                               ignored);
@@ -177,7 +176,7 @@ bool FetchRange(void* context, uint64_t, uint64_t length) {
 bool FetchMap(Delta& d, BlockMap& map) {
     const BlockMapRef& ref = d.entry.map;
     if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
-    const std::wstring url = ResolveFileUrl(Settings().manifestUrl, Utf8ToWide(ref.url));
+    const std::wstring url = ResolveFileUrl(d.run.config->manifestUrl, Utf8ToWide(ref.url));
     std::wstring ignored;
     d.map.reserve(static_cast<size_t>(ref.size));
     if (!HttpGetRange(d.run.http, url, 0, ref.size - 1, ref.size, AppendMap, &d, ignored)) return false;

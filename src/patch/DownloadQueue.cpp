@@ -15,7 +15,7 @@
 #include "base/StatusBoard.h"
 #include "manifest/PathRule.h"
 #include "patch/RunState.h"
-#include "patch/ThreadFailure.h"
+#include "base/Hooks.h"
 #include "text/Text.h"
 #include "fetch/Download.h"
 #include "net/ServerFacts.h"
@@ -105,9 +105,9 @@ void OnBytes(void* context, uint64_t received, int64_t change) {
 bool RunOne(Worker& w, size_t index, PlannedFile& plan, std::wstring& failure, std::exception_ptr& error) {
     Queue& q = *w.queue;
     try {
-        if (gHelperWorkSeam) gHelperWorkSeam("download");
+        if (gHooks.helperWork) gHooks.helperWork("download");
         const ManifestFile& entry = q.run.toDownload[index];
-        plan = PlanDownload(entry);
+        plan = PlanDownload(q.run, entry);
         w.displayName = plan.localPath;
         w.expectedSize = entry.size;
         const DownloadFile file{plan.fileUrl, plan.tempPath, plan.localPath, entry.size, entry.sha256,

@@ -2,10 +2,11 @@
 #include <tlhelp32.h>
 
 #include "base/Handle.h"
-#include "base/StatusBoard.h"
+#include "base/Hooks.h"
 #include "client/ClientFacts.h"
 #include "patch/GameGuard.h"
 #include "patch/RunState.h"
+#include "patch/Words.h"
 #include "text/Text.h"
 
 bool IsClientProcessRunning() {
@@ -20,19 +21,14 @@ bool IsClientProcessRunning() {
     return false;
 }
 
-ClientRunningProbe gClientRunningProbe = IsClientProcessRunning;
-
-bool WaitUntilClientClosed() {
+bool WaitUntilClientClosed(const RunState& run) {
     for (;;) {
-        if (!gClientRunningProbe()) return true;
+        if (!Hooked(gHooks.clientRunning, IsClientProcessRunning)()) return true;
         // In auto-close mode nobody is there to answer: go on and let a locked file fail the swap.
-        if (Board().autoClose) return true;
-        const int answer = MessageBoxW(Board().mainWindow.load(),
-                                       L"ตรวจพบว่าตัวเกม Qirell QX กำลังเปิดอยู่\n\n"
-                                       L"กรุณาปิดเกมทุกจอก่อนทำการอัปเดตไฟล์ แล้วกด ลองใหม่ (Retry)",
-                                       kMessageCaption, MB_RETRYCANCEL | MB_ICONWARNING);
-        if (answer == IDCANCEL) {
-            UpdateStatus(L"ยกเลิกการอัปเดต", L"กรุณาปิดเกม Qirell QX ทุกจอก่อนกดอัปเดตอีกครั้ง", 0);
+        if (run.config->autoClose) return true;
+        if (!run.reporter->retryOrCancel(run.reporter->context, kClientRunningQuestion)) {
+            const Words cancelled = WordsFor(RunStep::Cancelled);
+            Report(run, cancelled.headline, cancelled.detail, 0);
             return false;
         }
     }

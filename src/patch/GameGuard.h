@@ -1,5 +1,3 @@
 #pragma once
-// The process list is a seam so tests can stand in for a running client.
-using ClientRunningProbe = bool (*)();
+// Whether the game client runs (the process list); tests stand in for it through gHooks.clientRunning.
 bool IsClientProcessRunning();
-extern ClientRunningProbe gClientRunningProbe;

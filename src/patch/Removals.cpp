@@ -116,17 +116,3 @@ void RemoveListed(const RunState& run) {
     }
     for (const std::wstring& dir : run.dirsToRemove) RemoveTree(dir);
 }
-
-void PublishCompletion(const RunState& run) {
-    const std::wstring versionText = Utf8ToWide(run.manifest.version);
-    if (run.toDownload.empty()) {
-        UpdateStatus(L"ตัวเกมเป็นเวอร์ชันล่าสุดแล้ว พร้อมเข้าเกม!",
-                     L"เวอร์ชันแพตช์: " + versionText + L" · ตรวจสอบไฟล์ครบถ้วน", 1000);
-        return;
-    }
-    // Built without a length limit so a long version text is shown whole.
-    UpdateStatus(L"อัปเดตเสร็จสมบูรณ์ พร้อมเข้าเกม!",
-                 L"เวอร์ชันแพตช์: " + versionText + L" · อัปเดต " + std::to_wstring(run.toDownload.size()) +
-                     L" ไฟล์เรียบร้อยแล้ว",
-                 1000);
-}

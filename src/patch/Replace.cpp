@@ -3,7 +3,6 @@
 #include <map>
 
 #include "base/Handle.h"
-#include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "trust/PatcherTrust.h"
 #include "patch/RunState.h"
@@ -26,7 +25,9 @@ void CreateParentDirectories(const std::wstring& localPath) {
     }
 }
 
-bool IsOwnExecutable(const std::wstring& localPath) { return AsciiEqualNoCase(localPath, Settings().exeName); }
+bool IsOwnExecutable(const RunState& run, const std::wstring& localPath) {
+    return AsciiEqualNoCase(localPath, run.config->exeName);
+}
 
 uint64_t FileSizeOnDisk(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA a;
@@ -47,7 +48,7 @@ bool FolderHasRoom(const RunState& run, unsigned window) {
         const std::wstring localPath = ToLocalPath(entry.path);
         const auto [at, first] = sizes.try_emplace(DiskKey(entry.path), 0);
         if (first) at->second = FileSizeOnDisk(localPath);
-        steps.push_back({entry.size, at->second, IsOwnExecutable(localPath)});
+        steps.push_back({entry.size, at->second, IsOwnExecutable(run, localPath)});
         at->second = entry.size;
     }
     const uint64_t needed = PeakExtraBytes(steps, window);
@@ -61,8 +62,8 @@ bool FolderHasRoom(const RunState& run, unsigned window) {
 
 }  // namespace
 
-void PrepareTarget(const std::wstring& localPath) {
-    if (IsOwnExecutable(localPath)) {
+void PrepareTarget(const std::wstring& localPath, bool self) {
+    if (self) {
         DeleteFileW((localPath + L".old").c_str());
         return;
     }
@@ -71,9 +72,8 @@ void PrepareTarget(const std::wstring& localPath) {
         SetFileAttributesW(localPath.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
 }
 
-bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath) {
+bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath, bool self) {
     // The running executable can be renamed but not overwritten; start-up deletes the .old next time.
-    const bool self = IsOwnExecutable(localPath);
     const std::wstring aside = localPath + L".old";
     for (int attempt = 0; attempt < kSwapAttempts; ++attempt) {
         const bool movedAside = self && MoveFileExW(localPath.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -93,19 +93,20 @@ bool FlushToDisk(const std::wstring& path) {
     return file && FlushFileBuffers(file.get());
 }
 
-PlannedFile PlanDownload(const ManifestFile& entry) {
+PlannedFile PlanDownload(const RunState& run, const ManifestFile& entry) {
     PlannedFile file;
     file.localPath = ToLocalPath(entry.path);
     CreateParentDirectories(file.localPath);
     file.tempPath = file.localPath + kSideFileSuffix;
-    file.fileUrl = ResolveFileUrl(Settings().manifestUrl, Utf8ToWide(entry.url));
+    file.fileUrl = ResolveFileUrl(run.config->manifestUrl, Utf8ToWide(entry.url));
     return file;
 }
 
 bool SwapInVerified(const RunState& run, const PlannedFile& file) {
     const std::wstring& localPath = file.localPath;
     const std::wstring& tempPath = file.tempPath;
-    if (IsOwnExecutable(localPath) && !NewPatcherKeepsTrust(tempPath, run.signer)) {
+    const bool self = IsOwnExecutable(run, localPath);
+    if (self && !NewPatcherKeepsTrust(tempPath, run.signer)) {
         DeleteFileW(tempPath.c_str());
         UpdateStatus(L"อัปเดตตัวแพตช์ไม่สำเร็จ",
                      L"ไฟล์ " + localPath +
@@ -113,13 +114,13 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
                      0);
         return false;
     }
-    if (IsOwnExecutable(localPath) && !FlushToDisk(tempPath)) {
+    if (self && !FlushToDisk(tempPath)) {
         DeleteFileW(tempPath.c_str());
         UpdateStatus(L"อัปเดตไม่สำเร็จ", L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + localPath, 0);
         return false;
     }
-    PrepareTarget(localPath);
-    if (!SwapIntoPlace(tempPath, localPath)) {
+    PrepareTarget(localPath, self);
+    if (!SwapIntoPlace(tempPath, localPath, self)) {
         DeleteFileW(tempPath.c_str());
         UpdateStatus(L"เขียนทับไฟล์ไม่สำเร็จ",
                      L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
@@ -136,7 +137,7 @@ bool DownloadAndReplace(RunState& run) {
     if (!FolderHasRoom(run, parallel ? run.manifest.connections : 1)) return false;
     if (parallel) return DownloadInParallel(run, run.manifest.connections);
     for (const ManifestFile& entry : run.toDownload) {
-        const PlannedFile file = PlanDownload(entry);
+        const PlannedFile file = PlanDownload(run, entry);
         try {
             if (!DownloadWithBlockMap(run, entry, file) &&
                 !DownloadVerifiedFile(run.http, file.fileUrl, file.tempPath, file.localPath, entry.size,

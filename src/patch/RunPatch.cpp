@@ -1,11 +1,9 @@
 #include "patch/RunPatch.h"
 
-#include "base/Settings.h"
-#include "base/StatusBoard.h"
 #include "client/OptionFile.h"
 #include "trust/ManifestSignature.h"
 #include "patch/RunState.h"
-#include "patch/ThreadFailure.h"
+#include "patch/Words.h"
 #include "net/Http.h"
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
@@ -13,27 +11,39 @@ std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
     return manifestUrl + separator + std::to_wstring(ticks);
 }
 
-namespace {
-
-DWORD FailRun() {
-    EndRunFailure();
-    return 1;
+void Report(const RunState& run, const std::wstring& headline, const std::wstring& detail, int progress) {
+    run.reporter->status(run.reporter->context, headline, detail, progress);
 }
 
-DWORD RunStages() {
-    UpdateStatus(L"กำลังตรวจสอบเวอร์ชัน...", L"กำลังดึงข้อมูลรายการแพตช์จากเซิร์ฟเวอร์...", 20);
+namespace {
 
-    RunState run;
-    run.fetchUrl = CacheBustingUrl(Settings().manifestUrl, GetTickCount64());
+void Report(const RunState& run, const Words& words, int progress) {
+    Report(run, words.headline, words.detail, progress);
+}
+
+DWORD EndRun(const Reporter& reporter, bool ready) {
+    reporter.end(reporter.context, ready);
+    return ready ? 0 : 1;
+}
+
+DWORD RunStages(RunState& run) {
+    Report(run, WordsFor(RunStep::CheckingVersion), 20);
+
+    run.fetchUrl = CacheBustingUrl(run.config->manifestUrl, GetTickCount64());
     if (!OpenHttpSession(run.http, run.failureText) ||
         !HttpGetToMemory(run.http, run.fetchUrl, run.body, run.failureText)) {
-        UpdateStatus(L"เกิดข้อผิดพลาดในการเชื่อมต่อ", run.failureText, 0);
-        return FailRun();
+        Report(run, ConnectionWords(run.failureText), 0);
+        return EndRun(*run.reporter, false);
     }
-    if (!VerifyManifestSignature(run.http, run.fetchUrl, run.body, run.signer)) return FailRun();
+    const SignatureError signature = VerifyManifestSignature(run.http, run.config->publicKeys, run.fetchUrl,
+                                                             run.body, run.signer, run.failureText);
+    if (signature != SignatureError::None) {
+        Report(run, SignatureWords(signature, run.failureText), 0);
+        return EndRun(*run.reporter, false);
+    }
     if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
-        UpdateStatus(L"ข้อมูลแพตช์ไม่ถูกต้อง", L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้", 0);
-        return FailRun();
+        Report(run, WordsFor(RunStep::BadManifest), 0);
+        return EndRun(*run.reporter, false);
     }
 
     CheckLocalFiles(run);
@@ -41,30 +51,32 @@ DWORD RunStages() {
 
     const bool anythingToChange =
         !run.toDownload.empty() || !run.dirsToRemove.empty() || !run.filesToRemove.empty();
-    if (anythingToChange && !WaitUntilClientClosed()) return FailRun();
-    if (!DownloadAndReplace(run)) return FailRun();
+    if (anythingToChange && !WaitUntilClientClosed(run)) return EndRun(*run.reporter, false);
+    if (!DownloadAndReplace(run)) return EndRun(*run.reporter, false);
 
     RemoveListed(run);
     FixOptionFile();
-    PublishCompletion(run);
-    EndRunSuccess();
-    return 0;
+    Report(run, CompletionWords(run.manifest.version, run.toDownload.size()), 1000);
+    return EndRun(*run.reporter, true);
 }
 
 }  // namespace
 
-DWORD WINAPI RunPatch(LPVOID) {
-    BeginRun();
+DWORD RunPatch(const RunConfig& config, const Reporter& reporter) {
+    reporter.begin(reporter.context);
     try {
-        return RunStages();
+        RunState run;
+        run.config = &config;
+        run.reporter = &reporter;
+        return RunStages(run);
     } catch (...) {
         // Out of memory here or on a helper thread: an honest failure, never the end of the process.
         const wchar_t* text = CaughtFailureText();
         try {
-            UpdateStatus(L"อัปเดตไม่สำเร็จ", text, 0);
+            reporter.status(reporter.context, kRunFailedHeadline, text, 0);
         } catch (...) {
             // Not even the status could be written; the run still ends failed.
         }
-        return FailRun();
+        return EndRun(reporter, false);
     }
 }

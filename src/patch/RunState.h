@@ -8,8 +8,12 @@
 #include "trust/StampBlock.h"
 #include "manifest/Manifest.h"
 #include "net/Http.h"
+#include "patch/Reporter.h"
+#include "patch/RunConfig.h"
 
 struct RunState {
+    const RunConfig* config = nullptr;
+    const Reporter* reporter = nullptr;
     HttpSession http;  // the run's one session: the manifest fetch and every download
     std::wstring fetchUrl;
     std::string body;
@@ -28,7 +32,7 @@ std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks);
 void CheckLocalFiles(RunState& run);
 void SelectRemovals(RunState& run);
 // false: the player cancelled, the status is already written.
-bool WaitUntilClientClosed();
+bool WaitUntilClientClosed(const RunState& run);
 // false: a file failed, the status is already written.
 bool DownloadAndReplace(RunState& run);
 
@@ -39,7 +43,7 @@ struct PlannedFile {
     std::wstring fileUrl;
 };
 // Paths and address of an entry; creates the folders the file goes into.
-PlannedFile PlanDownload(const ManifestFile& entry);
+PlannedFile PlanDownload(const RunState& run, const ManifestFile& entry);
 // Assembles the side file from the entry's block map, the local file and Range requests; true when
 // it holds the verified new content. False leaves no side file and nothing to report: the caller
 // downloads the whole file (patch/DeltaAssemble.cpp). An exception (on its range fetcher too) leaves
@@ -61,4 +65,3 @@ bool NeedsOneAtATime(const std::vector<ManifestFile>& files);
 std::wstring DiskKey(const std::string& path);
 void RemoveListed(const RunState& run);
 bool RemoveTree(const std::wstring& dir);
-void PublishCompletion(const RunState& run);

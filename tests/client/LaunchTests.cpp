@@ -4,10 +4,11 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "HooksScope.h"
 #include "UiDriver.h"
+#include "app/MainWindow.h"
 #include "base/StatusBoard.h"
 #include "client/GraphicsCompat.h"
-#include "client/Launch.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ bool UserValue(const wchar_t* name, DWORD& type, std::string& bytes) {
     return true;
 }
 
-// Answers the boxes LaunchProgram shows, in order, from another thread; records their texts.
+// Answers the boxes StartProgram shows, in order, from another thread; records their texts.
 struct BoxAnswerer {
     std::vector<std::wstring> texts;
     std::thread thread;
@@ -137,7 +138,8 @@ const std::wstring kNotConfiguredText =
 
 TEST(GraphicsCompat, FollowsTheAdapterVendors) {
     Game g(L"compat");
-    gAdapterList = TestAdapters;
+    qt::HooksScope hooks;
+    gHooks.adapterIds = TestAdapters;
     const std::wstring ini = g.dir + L"\\DDrawCompat-QirellQX.ini";
     qt::WriteBytes(g.dir + L"\\ddraw.dll", "dll");
 
@@ -170,7 +172,6 @@ TEST(GraphicsCompat, FollowsTheAdapterVendors) {
     gAdapters = {L"PCI\\VEN_8086"};
     UpdateGraphicsCompatFile();
     EXPECT_EQ(qt::ReadBytes(ini), "player's own");
-    gAdapterList = EnumerateAdapterDeviceIds;
 }
 
 TEST(StartGame, CopiesTheDisplaySettingsAndStartsTheClientWithTheToken) {
@@ -180,7 +181,7 @@ TEST(StartGame, CopiesTheDisplaySettingsAndStartsTheClientWithTheToken) {
         SetMachineValue(view, L"DEVICENAME", REG_SZ, std::string("G\0P\0U\0\0\0", 8));
         SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
         SetUserValue(L"HEIGHT", REG_DWORD, std::string("\x58\x02\0\0", 4));  // absent from the machine key
-        LaunchProgram(L"QirellQX.exe");
+        StartProgram(L"QirellQX.exe");
 
         DWORD type = 0;
         std::string bytes;
@@ -206,7 +207,7 @@ TEST(StartGame, CopiesTheDisplaySettingsAndStartsTheClientWithTheToken) {
 TEST(StartGame, UserKeyAloneCountsAsConfigured) {
     Game g(L"launch-userkey");
     SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
-    LaunchProgram(L"QirellQX.exe");
+    StartProgram(L"QirellQX.exe");
     EXPECT_NE(g.Record(L"QirellQX.exe").find("4vqe4"), std::string::npos);
     EXPECT_EQ(g.DeliveredCloses(), 1);
 }
@@ -214,7 +215,7 @@ TEST(StartGame, UserKeyAloneCountsAsConfigured) {
 TEST(StartGame, NotConfiguredShowsTheBoxThenStartsSetupOnly) {
     Game g(L"launch-unconfigured");
     BoxAnswerer boxes({IDOK});
-    LaunchProgram(L"QirellQX.exe");
+    StartProgram(L"QirellQX.exe");
     boxes.Join();
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_EQ(boxes.texts[0], kNotConfiguredText);
@@ -228,7 +229,7 @@ TEST(StartGame, AMissingClientShowsTheCannotStartBox) {
     Game g(L"launch-missing", /*withClient=*/false);
     SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
     BoxAnswerer boxes({IDOK});
-    LaunchProgram(L"QirellQX.exe");
+    StartProgram(L"QirellQX.exe");
     boxes.Join();
     ASSERT_EQ(boxes.texts.size(), 1u);
     EXPECT_EQ(boxes.texts[0], L"ไม่สามารถเปิดไฟล์ QirellQX.exe ได้");
@@ -241,7 +242,7 @@ TEST(StartGame, AFolderOutsideTheAnsiCodePageAsksFirstAfterTheFilesAreWritten) {
     SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
     {
         BoxAnswerer boxes({IDCANCEL});
-        LaunchProgram(L"QirellQX.exe");
+        StartProgram(L"QirellQX.exe");
         boxes.Join();
         ASSERT_EQ(boxes.texts.size(), 1u);
         EXPECT_EQ(boxes.texts[0].rfind(L"โฟลเดอร์เกมมีตัวอักษรที่ Windows เครื่องนี้ใช้กับโปรแกรมเก่าไม่ได้", 0), 0u);
@@ -251,7 +252,7 @@ TEST(StartGame, AFolderOutsideTheAnsiCodePageAsksFirstAfterTheFilesAreWritten) {
         EXPECT_EQ(g.DeliveredCloses(), 0);
     }
     BoxAnswerer boxes({IDOK});
-    LaunchProgram(L"QirellQX.exe");
+    StartProgram(L"QirellQX.exe");
     boxes.Join();
     EXPECT_NE(g.Record(L"QirellQX.exe").find("4vqe4"), std::string::npos);
     EXPECT_EQ(g.DeliveredCloses(), 1);
@@ -265,7 +266,7 @@ TEST(StartGame, AThaiFolderUnderTheThaiCodePageAsksNothing) {
     Game g(L"launch-thai-\u0E44\u0E17\u0E22");
     SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
     BoxAnswerer boxes({IDCANCEL});
-    LaunchProgram(L"QirellQX.exe");
+    StartProgram(L"QirellQX.exe");
     boxes.Join();
     EXPECT_TRUE(boxes.texts.empty());
     EXPECT_NE(g.Record(L"QirellQX.exe").find("4vqe4"), std::string::npos);
@@ -275,7 +276,7 @@ TEST(StartGame, AThaiFolderUnderTheThaiCodePageAsksNothing) {
 TEST(Setup, StartsTheToolPlainlyAndTouchesNothingElse) {
     Game g(L"launch-setup");
     qt::WriteBytes(g.dir + L"\\ddraw.dll", "dll");
-    LaunchProgram(L"Setup.exe");
+    StartProgram(L"Setup.exe");
     const std::string record = g.Record(L"Setup.exe");
     EXPECT_NE(record.find("cmdline=\"Setup.exe\"\n"), std::string::npos) << record;
     EXPECT_NE(record.find("QIRELL_PATCHER_OK=<unset>"), std::string::npos) << record;
@@ -303,29 +304,28 @@ bool RecordShell(const std::wstring& program, const wchar_t* params, const std::
 TEST(Elevation, OnlyElevationRequiredFallsBackToTheShellWithTheToken) {
     Game g(L"launch-elevation");
     SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
-    gShellStarter = RecordShell;
-    gProcessStarter = NeedsElevation;
+    qt::HooksScope hooks;
+    gHooks.startWithShell = RecordShell;
+    gHooks.startProcess = NeedsElevation;
     gShellCalls = 0;
-    LaunchProgram(L"QirellQX.exe");
+    StartProgram(L"QirellQX.exe");
     EXPECT_EQ(gShellCalls, 1);
     EXPECT_EQ(gShellProgram, L"QirellQX.exe");
     EXPECT_EQ(gShellParams, L"4vqe4");
     EXPECT_EQ(gShellFolder, g.dir);
     EXPECT_EQ(g.DeliveredCloses(), 1);
 
-    LaunchProgram(L"Setup.exe");
+    StartProgram(L"Setup.exe");
     EXPECT_EQ(gShellCalls, 2);
     EXPECT_EQ(gShellParams, L"<none>");
 
-    gProcessStarter = FailsOtherwise;
+    gHooks.startProcess = FailsOtherwise;
     {
         BoxAnswerer boxes({IDOK});
-        LaunchProgram(L"Setup.exe");
+        StartProgram(L"Setup.exe");
         boxes.Join();
         EXPECT_EQ(gShellCalls, 2);
         ASSERT_EQ(boxes.texts.size(), 1u);
         EXPECT_EQ(boxes.texts[0], L"ไม่สามารถเปิดไฟล์ Setup.exe ได้");
     }
-    gProcessStarter = StartWithCreateProcess;
-    gShellStarter = StartWithShell;
 }

@@ -4,12 +4,12 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "HooksScope.h"
 #include "TestSupport.h"
 #include "base/StatusBoard.h"
 #include "patch/CheckPool.h"
 #include "manifest/PathRule.h"
 #include "patch/RunState.h"
-#include "patch/ThreadFailure.h"
 #include "digest/FileHash.h"
 #include "digest/Sha256.h"
 #include "text/Text.h"
@@ -203,7 +203,8 @@ TEST(LocalCheck, AFailureOnAWorkerReachesTheCallerAfterEveryWorkerEnded) {
         if (IsSafeRelativePath(e.path)) checks.push_back({ToLocalPath(e.path), e.size, &e.sha256});
     static std::atomic<int> calls{0};
     calls = 0;
-    gHelperWorkSeam = [](const char* where) {
+    qt::HooksScope hooks;
+    gHooks.helperWork = [](const char* where) {
         if (std::string(where) == "check" && ++calls == 5) throw std::bad_alloc();
     };
     for (const unsigned threads : {3u, 8u}) {
@@ -211,14 +212,14 @@ TEST(LocalCheck, AFailureOnAWorkerReachesTheCallerAfterEveryWorkerEnded) {
         EXPECT_THROW(CheckFiles(checks, threads, 1, [](size_t, size_t) {}), std::bad_alloc) << threads;
     }
     // A report that throws while workers still hash (slowed down here) waits for them too.
-    gHelperWorkSeam = [](const char*) { Sleep(5); };
+    gHooks.helperWork = [](const char*) { Sleep(5); };
     int reports = 0;
     EXPECT_THROW(CheckFiles(checks, 4, 1,
                             [&](size_t, size_t) {
                                 if (++reports == 2) throw std::runtime_error("report");
                             }),
                  std::runtime_error);
-    gHelperWorkSeam = nullptr;
+    gHooks.helperWork = nullptr;
     // And the pool works as before afterwards.
     std::vector<FileCheck> alone = checks;
     CheckFiles(alone, 1, 1, [](size_t, size_t) {});

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
-#include "base/Settings.h"
+#include "patch/Reporter.h"
 #include "patch/RunPatch.h"
 
 namespace pt {
@@ -75,15 +75,50 @@ std::string Publish(const Site& site, const std::string& version, const std::vec
     return site.httpBase + "manifest.json";
 }
 
-RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose) {
+RunConfig& TestConfig() {
+    static RunConfig config{L"", {}, L"QirellPatcher.exe"};
+    return config;
+}
+
+namespace {
+
+// Statuses go to the board, as the download stages write theirs there.
+struct Answers {
+    std::vector<bool> retries;
+    RunResult* result;
+};
+
+const Reporter kBoardReporter = {
+    nullptr,
+    [](void*, const std::wstring& headline, const std::wstring& detail, int progress) {
+        UpdateStatus(headline, detail, progress);
+    },
+    [](void* c, const wchar_t* question) {
+        Answers& a = *static_cast<Answers*>(c);
+        const size_t n = a.result->questions.size();
+        a.result->questions.push_back(question);
+        return n < a.retries.size() && a.retries[n];
+    },
+    [](void*) { BeginRun(); },
+    [](void*, bool ready) { ready ? EndRunSuccess() : EndRunFailure(); },
+};
+
+}  // namespace
+
+RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose,
+                       std::vector<bool> retries) {
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(gameDir.c_str());
-    Settings().manifestUrl = qt::Wide(manifestUrl);
-    Board().autoClose = autoClose;
+    RunConfig config = TestConfig();
+    config.manifestUrl = qt::Wide(manifestUrl);
+    config.autoClose = autoClose;
     Board().mainWindow = nullptr;
     RunResult r;
-    r.returned = RunPatch(nullptr);
+    Answers answers{std::move(retries), &r};
+    Reporter reporter = kBoardReporter;
+    reporter.context = &answers;
+    r.returned = RunPatch(config, reporter);
     r.exitCode = Board().exitCode;
     r.ready = Board().ready;
     r.status = ReadStatus();

@@ -6,6 +6,7 @@
 
 #include "TestServers.h"
 #include "base/StatusBoard.h"
+#include "patch/RunConfig.h"
 
 namespace pt {
 
@@ -44,9 +45,14 @@ struct RunResult {
     int exitCode = -1;
     bool ready = false;
     StatusSnapshot status;
+    std::vector<std::wstring> questions;  // what the run asked, in order
 };
-// Runs one patch run on this thread with gameDir as the current directory.
-RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose = true);
+// What the next in-process runs are configured with; each run sets its own address and autoClose.
+RunConfig& TestConfig();
+// Runs one patch run on this thread with gameDir as the current directory. Its questions are answered
+// from retries in order (true: Retry), then with Cancel.
+RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose = true,
+                       std::vector<bool> retries = {});
 
 // Request targets (path and query) both servers logged since mark, once at least atLeast are there.
 std::vector<std::string> TargetsSince(const qt::LogMark& mark, size_t atLeast);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "base/Settings.h"
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
 
@@ -51,8 +50,8 @@ TEST(PatcherTrust, ANewPatcherGoesInOnlyWithTheSigningKey) {
         {"a keyless patcher installs a keyless one", std::nullopt, "Updater.exe", Image(0, {}), true},
         {"a file in a subfolder is no self-update", a, "tools\\Updater.exe", "anything", true},
     };
-    const std::wstring savedName = Settings().exeName;
-    Settings().exeName = L"Updater.exe";
+    RunConfig config;
+    config.exeName = L"Updater.exe";
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
     int n = 0;
@@ -64,6 +63,7 @@ TEST(PatcherTrust, ANewPatcherGoesInOnlyWithTheSigningKey) {
         ASSERT_TRUE(qt::WriteBytes(game + L"\\" + target + L".patch.tmp", c.image));
         SetCurrentDirectoryW(game.c_str());
         RunState run;
+        run.config = &config;
         run.signer = c.signer;
         UpdateStatus(L"before", L"", 500);
         const bool swapped = SwapInVerified(run, PlannedFile{target, target + L".patch.tmp", L"http://h/x"});
@@ -78,5 +78,4 @@ TEST(PatcherTrust, ANewPatcherGoesInOnlyWithTheSigningKey) {
         EXPECT_EQ(status.detail, detail) << c.name;
         EXPECT_EQ(status.progress, 0) << c.name;
     }
-    Settings().exeName = savedName;
 }

@@ -8,12 +8,11 @@
 
 #include <winternl.h>
 
+#include "HooksScope.h"
 #include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "UiDriver.h"
 #include "base/Handle.h"
-#include "base/Settings.h"
-#include "patch/GameGuard.h"
 #include "patch/RunState.h"
 #include "patch/Swap.h"
 
@@ -67,12 +66,12 @@ bool CountingProbe() {
 }
 
 struct ProbeScope {
+    qt::HooksScope hooks;
     ProbeScope(int runningFor) {
         gProbeCalls = 0;
         gProbeRunningFor = runningFor;
-        gClientRunningProbe = CountingProbe;
+        gHooks.clientRunning = CountingProbe;
     }
-    ~ProbeScope() { gClientRunningProbe = IsClientProcessRunning; }
 };
 
 }  // namespace
@@ -417,10 +416,10 @@ TEST(SelfUpdate, TheRunningProgramsNameIsMovedAsideOnlyAtTheTop) {
     Put(game, "tools/Updater.exe", "old tool");
     std::vector<Entry> entries = {{"UPDATER.EXE", "new self"}, {"tools/Updater.exe", "new tool"}};
     std::string url = pt::Publish(site, "1", entries);
-    std::wstring savedName = Settings().exeName;
-    Settings().exeName = L"Updater.exe";
+    std::wstring savedName = pt::TestConfig().exeName;
+    pt::TestConfig().exeName = L"Updater.exe";
     pt::RunResult r = pt::RunInProcess(game, url);
-    Settings().exeName = savedName;
+    pt::TestConfig().exeName = savedName;
     ASSERT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail);
     EXPECT_EQ(Get(game, "Updater.exe"), "new self");
     EXPECT_EQ(Get(game, "Updater.exe.old"), "old self");
@@ -439,11 +438,8 @@ TEST(SelfUpdate, EveryFailedSwapPutsTheRunningProgramBack) {
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(game.c_str());
-    const std::wstring savedName = Settings().exeName;
-    Settings().exeName = L"Updater.exe";
-    PrepareTarget(L"Updater.exe");
-    const bool swapped = SwapIntoPlace(L"Updater.exe.patch.tmp", L"Updater.exe");
-    Settings().exeName = savedName;
+    PrepareTarget(L"Updater.exe", true);
+    const bool swapped = SwapIntoPlace(L"Updater.exe.patch.tmp", L"Updater.exe", true);
     SetCurrentDirectoryW(previous);
     CloseHandle(held);
     EXPECT_FALSE(swapped);
@@ -458,22 +454,12 @@ TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
     std::wstring game = Game("guard");
     Put(game, "a.bin", "old");
 
-    // Answers each box the run shows: Retry twice, then Cancel.
-    auto answer = [](std::vector<int> buttons, int* seen) {
-        for (int button : buttons) {
-            HWND box = qt::WaitForMessageBox(L"Qirell QX Auto-Patcher", GetCurrentProcessId(), 10000);
-            if (!box) return;
-            ++*seen;
-            qt::AnswerMessageBox(box, button);
-        }
-    };
+    const std::wstring kQuestion =
+        L"ตรวจพบว่าตัวเกม Qirell QX กำลังเปิดอยู่\n\nกรุณาปิดเกมทุกจอก่อนทำการอัปเดตไฟล์ แล้วกด ลองใหม่ (Retry)";
     {
         ProbeScope probe(1000);
-        int seen = 0;
-        std::thread t(answer, std::vector<int>{IDRETRY, IDRETRY, IDCANCEL}, &seen);
-        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false);
-        t.join();
-        EXPECT_EQ(seen, 3);
+        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false, {true, true, false});
+        EXPECT_EQ(r.questions, std::vector<std::wstring>(3, kQuestion));
         EXPECT_EQ(gProbeCalls, 3);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.status.headline, L"ยกเลิกการอัปเดต");
@@ -483,11 +469,8 @@ TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
     }
     {
         ProbeScope probe(1);  // closed after the first Retry
-        int seen = 0;
-        std::thread t(answer, std::vector<int>{IDRETRY}, &seen);
-        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false);
-        t.join();
-        EXPECT_EQ(seen, 1);
+        pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/false, {true});
+        EXPECT_EQ(r.questions.size(), 1u);
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(Get(game, "a.bin"), "new");
     }
@@ -496,6 +479,7 @@ TEST(Guard, RetryAsksAgainWhileTheClientRunsAndCancelEndsTheRun) {
         Put(game, "a.bin", "old again");
         pt::RunResult r = pt::RunInProcess(game, url, /*autoClose=*/true);
         EXPECT_EQ(r.exitCode, 0);
+        EXPECT_TRUE(r.questions.empty());
         EXPECT_EQ(gProbeCalls, 1);
         EXPECT_EQ(Get(game, "a.bin"), "new");
     }

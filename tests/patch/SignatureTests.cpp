@@ -6,7 +6,6 @@
 #include "PatchTestSite.h"
 #include "TestServers.h"
 #include "TestSupport.h"
-#include "base/Settings.h"
 #include "trust/StampBlock.h"
 
 namespace {
@@ -38,9 +37,9 @@ const wchar_t kBadSignature[] =
     L"ลายเซ็นของไฟล์ manifest.json ไม่ถูกต้อง ไม่สามารถยืนยันได้ว่าข้อมูลแพตช์มาจากผู้ให้บริการเกม";
 
 struct KeysScope {
-    std::vector<PublicKey> saved = Settings().publicKeys;
-    explicit KeysScope(const char* hex) { EXPECT_TRUE(ParsePublicKeyList(hex, Settings().publicKeys)); }
-    ~KeysScope() { Settings().publicKeys = saved; }
+    std::vector<PublicKey> saved = pt::TestConfig().publicKeys;
+    explicit KeysScope(const char* hex) { EXPECT_TRUE(ParsePublicKeyList(hex, pt::TestConfig().publicKeys)); }
+    ~KeysScope() { pt::TestConfig().publicKeys = saved; }
 };
 
 }  // namespace

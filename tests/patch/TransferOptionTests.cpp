@@ -7,11 +7,10 @@
 #include <random>
 #include <thread>
 
+#include "HooksScope.h"
 #include "PatchTestSite.h"
 #include "TestSupport.h"
-#include "base/Settings.h"
 #include "patch/RunState.h"
-#include "patch/ThreadFailure.h"
 #include "net/Http.h"
 
 using pt::Entry;
@@ -252,10 +251,10 @@ TEST(Parallel, TheSelfUpdateKeepsItsRules) {
     qt::WriteBytes(game + L"\\tools\\Updater.exe", "old tool");
     std::vector<Entry> entries = {{"a.bin", "a"}, {"UPDATER.EXE", "new self"}, {"tools/Updater.exe", "new tool"}};
     pt::Publish(site, "self", entries, {}, {}, Options(3, false));
-    const std::wstring savedName = Settings().exeName;
-    Settings().exeName = L"Updater.exe";
+    const std::wstring savedName = pt::TestConfig().exeName;
+    pt::TestConfig().exeName = L"Updater.exe";
     Counted run = RunCounted(game, site.httpBase + "manifest.json");
-    Settings().exeName = savedName;
+    pt::TestConfig().exeName = savedName;
     ASSERT_EQ(run.result.exitCode, 0) << qt::Utf8(run.result.status.detail);
     EXPECT_EQ(qt::ReadBytes(game + L"\\Updater.exe"), "new self");
     EXPECT_EQ(qt::ReadBytes(game + L"\\Updater.exe.old"), "old self");
@@ -271,11 +270,11 @@ TEST(Parallel, OutOfMemoryOnAWorkerEndsTheRunHonestly) {
     // Every file from the third one started on fails: the first of them in the list is the third.
     static std::atomic<int> starts{0};
     starts = 0;
-    gHelperWorkSeam = [](const char* where) {
+    qt::HooksScope hooks;
+    gHooks.helperWork = [](const char* where) {
         if (std::string(where) == "download" && ++starts > 2) throw std::bad_alloc();
     };
     Counted run = RunCounted(game, site.httpBase + "manifest.json");
-    gHelperWorkSeam = nullptr;
     EXPECT_EQ(run.result.exitCode, 1);
     EXPECT_FALSE(run.result.ready);
     EXPECT_EQ(run.result.status.headline, L"อัปเดตไม่สำเร็จ");
@@ -292,11 +291,11 @@ TEST(Parallel, OutOfMemoryOnTheCheckThreadsEndsTheRunHonestly) {
     std::vector<Entry> entries = Files(site, {"", "", "", ""}, 1000);
     pt::Publish(site, "c", entries);
     std::wstring game = OldGame("checkoom", 4);
-    gHelperWorkSeam = [](const char* where) {
+    qt::HooksScope hooks;
+    gHooks.helperWork = [](const char* where) {
         if (std::string(where) == "check") throw std::bad_alloc();
     };
     Counted run = RunCounted(game, site.httpBase + "manifest.json");
-    gHelperWorkSeam = nullptr;
     EXPECT_EQ(run.result.exitCode, 1);
     EXPECT_EQ(run.result.status.headline, L"อัปเดตไม่สำเร็จ");
     EXPECT_EQ(run.result.status.detail, L"หน่วยความจำของเครื่องไม่พอสำหรับการอัปเดต กรุณาปิดโปรแกรมอื่นแล้วลองใหม่");

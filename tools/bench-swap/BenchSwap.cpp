@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/Settings.h"
 #include "patch/Swap.h"
 
 namespace {
@@ -35,7 +34,6 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring dir = std::wstring(temp) + L"qirell-bench-swap";
     CreateDirectoryW(dir.c_str(), nullptr);
     if (!SetCurrentDirectoryW(dir.c_str())) return 3;
-    Settings().exeName = L"Self.exe";
     const size_t bytes = argc > 2 ? static_cast<size_t>(std::max(1, _wtoi(argv[2]))) : size_t(256) << 10;
     const std::string body(bytes, 'x');
     if (!Write(L"Self.exe", body)) return 3;
@@ -54,10 +52,10 @@ int wmain(int argc, wchar_t** argv) {
         QueryPerformanceCounter(&f1);
         if (!flushed) return 4;
         flushMicros.push_back(since(f0, f1));
-        PrepareTarget(L"Self.exe");
+        PrepareTarget(L"Self.exe", true);
         LARGE_INTEGER t0, t1;
         QueryPerformanceCounter(&t0);
-        const bool swapped = SwapIntoPlace(L"Self.exe.patch.tmp", L"Self.exe");
+        const bool swapped = SwapIntoPlace(L"Self.exe.patch.tmp", L"Self.exe", true);
         QueryPerformanceCounter(&t1);
         if (!swapped) return 4;
         micros.push_back(since(t0, t1));

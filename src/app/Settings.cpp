@@ -1,4 +1,4 @@
-#include "base/Settings.h"
+#include "app/Settings.h"
 
 AppSettings& Settings() {
     static AppSettings* settings = new AppSettings;

@@ -1,0 +1,23 @@
+#include "app/RunReporter.h"
+
+#include "base/StatusBoard.h"
+
+namespace {
+
+void Status(void*, const std::wstring& headline, const std::wstring& detail, int progress) {
+    UpdateStatus(headline, detail, progress);
+}
+
+// The worker opens no window: the window's thread shows the box. No window, no answer: Cancel.
+bool RetryOrCancel(void*, const wchar_t* question) {
+    HWND window = Board().mainWindow.load();
+    return window && SendMessageW(window, WM_ASK_RETRY, 0, reinterpret_cast<LPARAM>(question)) == IDRETRY;
+}
+
+void End(void*, bool ready) { ready ? EndRunSuccess() : EndRunFailure(); }
+
+const Reporter kWindowReporter = {nullptr, Status, RetryOrCancel, [](void*) { BeginRun(); }, End};
+
+}  // namespace
+
+const Reporter& WindowReporter() { return kWindowReporter; }

@@ -1,0 +1,3 @@
+#include "base/Hooks.h"
+
+Hooks gHooks;

@@ -1,0 +1,19 @@
+#pragma once
+// How a run tells what it does and asks what it must: the app implements it (status board and window),
+// tests too. Every call comes from the run's threads; the implementation never blocks them for long,
+// except to wait for the player's answer.
+#include <string>
+
+struct RunState;
+
+struct Reporter {
+    void* context = nullptr;
+    // An empty headline keeps the current one; a negative progress (0..1000) keeps the current value.
+    void (*status)(void* context, const std::wstring& headline, const std::wstring& detail, int progress) = nullptr;
+    // Shows question with Retry and Cancel; true for Retry.
+    bool (*retryOrCancel)(void* context, const wchar_t* question) = nullptr;
+    void (*begin)(void* context) = nullptr;
+    void (*end)(void* context, bool ready) = nullptr;
+};
+
+void Report(const RunState& run, const std::wstring& headline, const std::wstring& detail, int progress);

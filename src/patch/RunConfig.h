@@ -1,0 +1,14 @@
+#pragma once
+// What the app hands a run: built from its settings before the run's thread starts, read-only after.
+#include <string>
+#include <vector>
+
+#include "digest/PublicKey.h"
+
+struct RunConfig {
+    std::wstring manifestUrl;
+    // Keys whose signature the manifest must carry; none: no signature is asked for.
+    std::vector<PublicKey> publicKeys;
+    std::wstring exeName;    // the patcher's own file name in the game folder
+    bool autoClose = false;  // nobody is there to answer: a running game is not waited for
+};

@@ -1,0 +1,90 @@
+#include "patch/Words.h"
+
+#include <new>
+
+#include "text/Text.h"
+
+namespace {
+
+constexpr wchar_t kBadManifestHeadline[] = L"ข้อมูลแพตช์ไม่ถูกต้อง";
+constexpr wchar_t kBadManifestDetail[] = L"ไม่สามารถอ่านไฟล์ manifest.json จากเซิร์ฟเวอร์ได้";
+
+}  // namespace
+
+Words WordsFor(RunStep step) {
+    switch (step) {
+    case RunStep::Starting: return {L"กำลังเตรียมพร้อม...", L"กำลังเชื่อมต่อเซิร์ฟเวอร์อัปเดต..."};
+    case RunStep::CheckingVersion:
+        return {L"กำลังตรวจสอบเวอร์ชัน...", L"กำลังดึงข้อมูลรายการแพตช์จากเซิร์ฟเวอร์..."};
+    case RunStep::BadManifest: return {kBadManifestHeadline, kBadManifestDetail};
+    case RunStep::Cancelled: return {L"ยกเลิกการอัปเดต", L"กรุณาปิดเกม Qirell QX ทุกจอก่อนกดอัปเดตอีกครั้ง"};
+    }
+    return {};
+}
+
+Words ConnectionWords(const std::wstring& failureText) { return {L"เกิดข้อผิดพลาดในการเชื่อมต่อ", failureText}; }
+
+Words SignatureWords(SignatureError error, const std::wstring& failureText) {
+    switch (error) {
+    case SignatureError::None: break;
+    case SignatureError::Unreachable:
+        return {kBadManifestHeadline,
+                L"ดึงลายเซ็นของไฟล์ manifest.json จากเซิร์ฟเวอร์ไม่สำเร็จ (" + failureText + L")"};
+    case SignatureError::BadSignature:
+        return {kBadManifestHeadline,
+                L"ลายเซ็นของไฟล์ manifest.json ไม่ถูกต้อง ไม่สามารถยืนยันได้ว่าข้อมูลแพตช์มาจากผู้ให้บริการเกม"};
+    case SignatureError::BadExpiry: return {kBadManifestHeadline, kBadManifestDetail};
+    case SignatureError::Expired:
+        return {L"ข้อมูลแพตช์หมดอายุ",
+                L"ข้อมูลแพตช์บนเซิร์ฟเวอร์หมดอายุแล้ว เซิร์ฟเวอร์อาจกำลังปรับปรุง กรุณาลองใหม่อีกครั้งภายหลัง"};
+    }
+    return {};
+}
+
+Words CompletionWords(const std::string& version, size_t downloaded) {
+    const std::wstring versionText = Utf8ToWide(version);
+    if (downloaded == 0)
+        return {L"ตัวเกมเป็นเวอร์ชันล่าสุดแล้ว พร้อมเข้าเกม!", L"เวอร์ชันแพตช์: " + versionText + L" · ตรวจสอบไฟล์ครบถ้วน"};
+    // Built without a length limit so a long version text is shown whole.
+    return {L"อัปเดตเสร็จสมบูรณ์ พร้อมเข้าเกม!",
+            L"เวอร์ชันแพตช์: " + versionText + L" · อัปเดต " + std::to_wstring(downloaded) + L" ไฟล์เรียบร้อยแล้ว"};
+}
+
+const wchar_t kRunFailedHeadline[] = L"อัปเดตไม่สำเร็จ";
+
+const wchar_t* CaughtFailureText() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return L"หน่วยความจำของเครื่องไม่พอสำหรับการอัปเดต กรุณาปิดโปรแกรมอื่นแล้วลองใหม่";
+    } catch (...) {
+        return L"เกิดข้อผิดพลาดภายในโปรแกรมอัปเดต กรุณาลองใหม่";
+    }
+}
+
+const wchar_t kClientRunningQuestion[] =
+    L"ตรวจพบว่าตัวเกม Qirell QX กำลังเปิดอยู่\n\n"
+    L"กรุณาปิดเกมทุกจอก่อนทำการอัปเดตไฟล์ แล้วกด ลองใหม่ (Retry)";
+
+const wchar_t kNoArchiveText[] =
+    L"ไม่พบไฟล์ data.qpa ในโฟลเดอร์นี้!\n\n"
+    L"กรุณานำไฟล์ QirellPatcher.exe ไปวางไว้ในโฟลเดอร์เกม QirellQX\n"
+    L"(โฟลเดอร์เดียวกับ QirellQX.exe และ data.qpa) แล้วเปิดใหม่อีกครั้ง";
+
+const wchar_t kDamagedStampText[] =
+    L"ไฟล์ QirellPatcher.exe นี้เสียหาย ไม่สามารถอ่านการตั้งค่าภายในไฟล์ได้!\n\n"
+    L"กรุณาดาวน์โหลด QirellPatcher.exe ใหม่จากผู้ให้บริการเกม\n"
+    L"แล้วนำไปวางแทนไฟล์เดิมในโฟลเดอร์เกม QirellQX";
+
+const wchar_t kFolderWarning[] =
+    L"โฟลเดอร์เกมมีตัวอักษรที่ Windows เครื่องนี้ใช้กับโปรแกรมเก่าไม่ได้ (เช่น ชื่อโฟลเดอร์ภาษาไทย)\n"
+    L"เกมจะล็อกอินไม่ผ่าน และขึ้นว่า \"ตัวเกมไม่ใช่เวอร์ชันล่าสุด\"\n\n"
+    L"วิธีแก้: ย้ายโฟลเดอร์เกมไปไว้ที่ที่มีแต่ภาษาอังกฤษ เช่น C:\\Games\\QirellQX\n\n"
+    L"กด OK เพื่อเปิดเกมต่อ หรือ Cancel เพื่อยกเลิก";
+
+const wchar_t kNotConfigured[] =
+    L"ยังไม่ได้ตั้งค่าจอสำหรับเครื่องนี้\n\n"
+    L"หน้าต่าง Setup จะเปิดขึ้นมา ให้เลือกการ์ดจอ/ความละเอียดแล้วกด OK\n"
+    L"จากนั้นกด \"เริ่มเกม (Start Game)\" อีกครั้ง";
+
+std::wstring CannotStartText(const std::wstring& programName) { return L"ไม่สามารถเปิดไฟล์ " + programName + L" ได้"; }

@@ -1,0 +1,33 @@
+#pragma once
+// Every text a player reads from the run and the app outside the download path, in one table: the
+// layers below return codes, these functions give them words.
+#include <string>
+
+#include "client/Launch.h"
+#include "trust/ManifestSignature.h"
+
+struct Words {
+    std::wstring headline;
+    std::wstring detail;
+};
+
+enum class RunStep { Starting, CheckingVersion, BadManifest, Cancelled };
+Words WordsFor(RunStep step);
+// The manifest could not be fetched; failureText says why.
+Words ConnectionWords(const std::wstring& failureText);
+Words SignatureWords(SignatureError error, const std::wstring& failureText);
+// The run's end when the game is ready: nothing was downloaded, or downloaded files.
+Words CompletionWords(const std::string& version, size_t downloaded);
+// The run ended on an exception: this headline, and the detail for the exception being handled (call
+// only inside a catch block).
+extern const wchar_t kRunFailedHeadline[];
+const wchar_t* CaughtFailureText() noexcept;
+
+extern const wchar_t kClientRunningQuestion[];
+
+// Message boxes of the app.
+extern const wchar_t kNoArchiveText[];
+extern const wchar_t kDamagedStampText[];
+extern const wchar_t kFolderWarning[];
+extern const wchar_t kNotConfigured[];
+std::wstring CannotStartText(const std::wstring& programName);
