@@ -6,6 +6,7 @@
 #include "net/ServerFacts.h"
 #include "digest/Sha256.h"
 #include "text/SizeText.h"
+#include "fetch/ProgressMeter.h"
 #include "fetch/WriteBehind.h"
 
 namespace {
@@ -204,22 +205,17 @@ bool Fetch(HttpSession& session, Transfer& t, GetRequest& first) {
 struct SerialPublisher {
     const std::wstring& displayName;
     uint64_t expectedSize;
-    uint64_t& bytesDone;
-    uint64_t bytesTotal;
-    DWORD lastPublish = 0;
+    ProgressMeter meter;
 };
 
 void PublishSerial(void* context, uint64_t received, int64_t change) {
     SerialPublisher& p = *static_cast<SerialPublisher*>(context);
-    p.bytesDone += static_cast<uint64_t>(change);
-    const DWORD now = GetTickCount();
-    if (now - p.lastPublish < 40 && received != p.expectedSize) return;
-    p.lastPublish = now;
-    const uint64_t progress = p.bytesTotal == 0 ? 1000 : p.bytesDone * 1000 / p.bytesTotal;
+    MeterAdd(p.meter, change);
+    if (!MeterDue(p.meter, received == p.expectedSize)) return;
     UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
                  L"กำลังดาวน์โหลด " + p.displayName + L" (" + FormatSize(received) + L" / " +
                      FormatSize(p.expectedSize) + L")",
-                 static_cast<int>(static_cast<uint32_t>(progress)));
+                 MeterPermille(p.meter));
 }
 
 }  // namespace
@@ -254,9 +250,13 @@ bool DownloadVerifiedFile(HttpSession& session, const std::wstring& fileUrl, con
                           const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,
                           bool resume, std::wstring& failureText) {
     const DownloadFile file{fileUrl, tempPath, displayName, expectedSize, expectedSha256, resume};
-    SerialPublisher publisher{displayName, expectedSize, bytesDone, bytesTotal};
+    SerialPublisher publisher{displayName, expectedSize, {}};
+    publisher.meter.total = bytesTotal;
+    publisher.meter.done = bytesDone;
     const DownloadProgress progress{PublishSerial, &publisher};
-    return DownloadVerifiedFile(session, file, progress, nullptr, failureText);
+    const bool verified = DownloadVerifiedFile(session, file, progress, nullptr, failureText);
+    bytesDone = publisher.meter.done;
+    return verified;
 }
 
 bool DownloadVerifiedFile(const std::wstring& fileUrl, const std::wstring& tempPath,

@@ -66,7 +66,11 @@ TEST(PatcherTrust, ANewPatcherGoesInOnlyWithTheSigningKey) {
         RunState run;
         run.signer = c.signer;
         UpdateStatus(L"before", L"", 500);
-        const bool swapped = SwapInVerified(run, PlannedFile{target, target + L".patch.tmp", L"http://h/x"});
+        ManifestFile entry;
+        entry.path = c.target;
+        entry.url = "x";
+        const FetchPlan plan = BuildPlan(PatchManifest{}, {entry}, L"http://h/", Settings().exeName);
+        const bool swapped = SwapInVerified(run, plan.files[0]);
         SetCurrentDirectoryW(previous);
         EXPECT_EQ(swapped, c.swapped) << c.name;
         EXPECT_EQ(qt::ReadBytes(game + L"\\" + target), c.swapped ? c.image : "old self") << c.name;
