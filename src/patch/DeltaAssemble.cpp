@@ -57,9 +57,7 @@ void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, con
         for (const Piece& piece : plan.pieces) {
             if (piece.local) continue;
             if (gHelperWorkSeam) gHelperWorkSeam("ranges");
-            std::wstring ignored;
-            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p,
-                              ignored);
+            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p);
             if (!ok) break;
         }
     } catch (...) {
@@ -168,9 +166,8 @@ bool FetchRange(void* context, uint64_t, uint64_t length) {
 bool FetchMap(Delta& d, const std::wstring& url, BlockMap& map) {
     const BlockMapRef& ref = d.entry.map;
     if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
-    std::wstring ignored;
     d.map.reserve(static_cast<size_t>(ref.size));
-    if (!HttpGetRange(d.context.http, url, 0, ref.size - 1, ref.size, AppendMap, &d, ignored)) return false;
+    if (!HttpGetRange(d.context.http, url, 0, ref.size - 1, ref.size, AppendMap, &d)) return false;
     Sha256Stream s;
     uint8_t digest[32];
     Sha256Begin(s);
@@ -234,12 +231,9 @@ bool Attempt(Delta& d, const PlannedFile& file) {
         abandon();
         std::rethrow_exception(error);
     }
-    uint8_t digest[32];
-    const bool hashed = Sha256Finish(d.digest, digest);
+    const FetchCode check = CheckSideFile(d.digest, d.state.written, d.entry.size, d.entry.sha256);
     side.reset();
-    if (result != AssemblyResult::Done || !hashed || d.state.written != d.entry.size ||
-        HexLower(digest, 32) != d.entry.sha256)
-        return abandon();
+    if (result != AssemblyResult::Done || check != FetchCode::Verified) return abandon();
     Publish(d, true);
     return true;
 }
@@ -247,7 +241,7 @@ bool Attempt(Delta& d, const PlannedFile& file) {
 }  // namespace
 
 FetchResult FetchAssembled(const PlannedFile& file, FetchContext& context) {
-    FetchResult result;
+    FetchResult result{FetchCode::NotAssembled};
     if (file.mapUrl.empty()) return result;
     UniqueFile old(CreateFileW(file.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -256,8 +250,8 @@ FetchResult FetchAssembled(const PlannedFile& file, FetchContext& context) {
     Delta d{context, file.entry, file.displayName, file.fileUrl};
     d.old = old.get();
     d.oldSize = static_cast<uint64_t>(oldSize.QuadPart);
-    result.verified = Attempt(d, file);
+    if (Attempt(d, file)) return FetchResult{};
     // The whole download that follows counts this file from its start again.
-    if (!result.verified) MeterAdd(context.meter, -static_cast<int64_t>(d.added));
+    MeterAdd(context.meter, -static_cast<int64_t>(d.added));
     return result;
 }

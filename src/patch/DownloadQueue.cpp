@@ -13,6 +13,7 @@
 
 #include "base/StatusBoard.h"
 #include "patch/Fetch.h"
+#include "patch/FetchWords.h"
 #include "patch/RunState.h"
 #include "patch/ThreadFailure.h"
 #include "text/SizeText.h"
@@ -39,7 +40,7 @@ struct Queue {
     const bool serial;  // every file on the run's thread
     std::mutex lock;    // guards the members up to `changed`, never held across a transfer
     std::vector<FileState> state;
-    std::vector<std::wstring> failures;
+    std::vector<FetchResult> failures;
     std::vector<std::exception_ptr> errors;  // a file that failed by an exception: rethrown by the run
     size_t nextToStart = 0;
     size_t nextToSwap = 0;
@@ -93,7 +94,7 @@ void OnBytes(void* context, uint64_t received, int64_t change) {
 }
 
 // Runs one file. An exception fails the file like any other failure and is kept for the run's thread.
-bool RunOne(Worker& w, size_t index, std::wstring& failure, std::exception_ptr& error) {
+bool RunOne(Worker& w, size_t index, FetchResult& failure, std::exception_ptr& error) {
     Queue& q = *w.queue;
     const PlannedFile& file = q.files[index];
     try {
@@ -103,9 +104,8 @@ bool RunOne(Worker& w, size_t index, std::wstring& failure, std::exception_ptr& 
         // Each file's first bytes are shown at once when the files come one at a time.
         if (q.serial) q.meter.lastPublish = 0;
         FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}};
-        FetchResult result = FetchPlanned(file, context);
-        failure = std::move(result.failure);
-        return result.verified;
+        failure = FetchPlanned(file, context);
+        return IsVerified(failure);
     } catch (...) {
         DeleteFileW(file.sidePath.c_str());
         error = std::current_exception();
@@ -116,7 +116,7 @@ bool RunOne(Worker& w, size_t index, std::wstring& failure, std::exception_ptr& 
 // Runs file `index` and records how it ended.
 void RunAndRecord(Worker& w, size_t index) {
     Queue& q = *w.queue;
-    std::wstring failure;
+    FetchResult failure;
     std::exception_ptr error;
     const bool verified = RunOne(w, index, failure, error);
     {
@@ -125,7 +125,7 @@ void RunAndRecord(Worker& w, size_t index) {
         w.current = kNone;
         q.state[index] = verified ? FileState::Verified : FileState::Failed;
         if (!verified) {
-            q.failures[index] = std::move(failure);
+            q.failures[index] = failure;
             q.errors[index] = error;
             StopFrom(q, index + 1);
         }
@@ -257,8 +257,9 @@ bool FetchAndSwap(RunState& run) {
     if (error) std::rethrow_exception(error);
     if (swapFailed) return false;
     if (failedDownload != kNone) {
-        run.failureText = q.failures[failedDownload];
-        UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
+        const StatusWords words = FetchFailureWords(q.failures[failedDownload], q.files[failedDownload]);
+        run.failureText = words.detail;
+        UpdateStatus(words.headline, words.detail, 0);
         return false;
     }
     return true;
