@@ -168,11 +168,9 @@ bool FetchMap(Delta& d, const std::wstring& url, BlockMap& map) {
     if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
     d.map.reserve(static_cast<size_t>(ref.size));
     if (!HttpGetRange(d.context.http, url, 0, ref.size - 1, ref.size, AppendMap, &d)) return false;
-    Sha256Stream s;
     uint8_t digest[32];
-    Sha256Begin(s);
-    Sha256Add(s, d.map.data(), d.map.size());
-    if (!Sha256Finish(s, digest) || HexLower(digest, 32) != ref.sha256) return false;
+    Sha256Of(d.map.data(), d.map.size(), digest);
+    if (HexLower(digest, 32) != ref.sha256) return false;
     std::string why;
     const bool read = ReadBlockMap(reinterpret_cast<const uint8_t*>(d.map.data()), d.map.size(), map, why);
     std::string().swap(d.map);
