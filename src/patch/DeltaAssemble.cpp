@@ -14,7 +14,6 @@
 #include "base/StatusBoard.h"
 #include "patch/Fetch.h"
 #include "patch/ThreadFailure.h"
-#include "text/Text.h"
 #include "delta/BlockMatch.h"
 #include "digest/Sha256.h"
 #include "text/SizeText.h"
@@ -73,9 +72,8 @@ void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, con
 
 struct Delta {
     FetchContext& context;
+    const PlannedFile& file;
     const ManifestFile& entry;
-    const std::wstring& displayName;
-    const std::wstring& fileUrl;
     HANDLE old = INVALID_HANDLE_VALUE;
     HANDLE side = INVALID_HANDLE_VALUE;
     Sha256Stream digest{};
@@ -96,7 +94,7 @@ bool AppendMap(void* context, const uint8_t* data, size_t size) {
 void PublishScan(Delta& d, bool force) {
     if (!MeterDue(d.context.meter, force)) return;
     UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.displayName + L" (" + FormatSize(d.scanned) + L" / " +
+                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.file.displayName + L" (" + FormatSize(d.scanned) + L" / " +
                      FormatSize(d.oldSize) + L")",
                  MeterPermille(d.context.meter));
 }
@@ -123,7 +121,7 @@ bool ReadOldAt(void* context, uint64_t offset, uint8_t* into, size_t length) {
 void Publish(Delta& d, bool force) {
     if (!MeterDue(d.context.meter, force)) return;
     UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังประกอบ " + d.displayName + L" (" + FormatSize(d.state.written) + L" / " +
+                 L"กำลังประกอบ " + d.file.displayName + L" (" + FormatSize(d.state.written) + L" / " +
                      FormatSize(d.entry.size) + L") ใช้ข้อมูลเดิม " + FormatSize(d.state.reused) +
                      L", ดาวน์โหลด " + FormatSize(d.state.fetched) + L" จาก " + FormatSize(d.fetchedPlanned),
                  MeterPermille(d.context.meter));
@@ -163,11 +161,11 @@ bool FetchRange(void* context, uint64_t, uint64_t length) {
 }
 
 // The map, fetched as exactly its listed bytes and checked against its digest and the entry.
-bool FetchMap(Delta& d, const std::wstring& url, BlockMap& map) {
+bool FetchMap(Delta& d, BlockMap& map) {
     const BlockMapRef& ref = d.entry.map;
     if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
     d.map.reserve(static_cast<size_t>(ref.size));
-    if (!HttpGetRange(d.context.http, url, 0, ref.size - 1, ref.size, AppendMap, &d)) return false;
+    if (!HttpGetRange(d.context.http, d.file.mapUrl, 0, ref.size - 1, ref.size, AppendMap, &d)) return false;
     uint8_t digest[32];
     Sha256Of(d.map.data(), d.map.size(), digest);
     if (HexLower(digest, 32) != ref.sha256) return false;
@@ -178,10 +176,10 @@ bool FetchMap(Delta& d, const std::wstring& url, BlockMap& map) {
 }
 
 // True when the side file holds the verified new content.
-bool Attempt(Delta& d, const PlannedFile& file) {
-    const std::wstring& tempPath = file.sidePath;
+bool Attempt(Delta& d) {
+    const std::wstring& tempPath = d.file.sidePath;
     BlockMap map;
-    if (!FetchMap(d, file.mapUrl, map)) return false;
+    if (!FetchMap(d, map)) return false;
 
     PublishScan(d, true);
     std::vector<uint64_t> found;
@@ -206,7 +204,7 @@ bool Attempt(Delta& d, const PlannedFile& file) {
     d.prefetch = &prefetch;
     std::thread fetcher;
     try {
-        fetcher = std::thread([&] { FetchAll(d.context.http, d.fileUrl, d.entry.size, plan, prefetch); });
+        fetcher = std::thread([&] { FetchAll(d.context.http, d.file.fileUrl, d.entry.size, plan, prefetch); });
     } catch (...) {
         return abandon();
     }
@@ -245,10 +243,10 @@ FetchResult FetchAssembled(const PlannedFile& file, FetchContext& context) {
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER oldSize;
     if (!old || !GetFileSizeEx(old.get(), &oldSize)) return result;
-    Delta d{context, file.entry, file.displayName, file.fileUrl};
+    Delta d{context, file, file.entry};
     d.old = old.get();
     d.oldSize = static_cast<uint64_t>(oldSize.QuadPart);
-    if (Attempt(d, file)) return FetchResult{};
+    if (Attempt(d)) return FetchResult{};
     // The whole download that follows counts this file from its start again.
     MeterAdd(context.meter, -static_cast<int64_t>(d.added));
     return result;

@@ -10,7 +10,6 @@
 #include "patch/SpaceCheck.h"
 #include "patch/Swap.h"
 #include "text/Text.h"
-#include "net/ServerFacts.h"
 #include "text/SizeText.h"
 
 namespace {
