@@ -66,11 +66,8 @@ uint32_t WeakChecksum(const uint8_t* data, size_t length) {
 }
 
 void StrongChecksum(const uint8_t* data, size_t length, uint8_t out[kBlockStrongBytes]) {
-    Sha256State s;
-    Sha256Init(s);
-    Sha256Update(s, data, length);
     uint8_t digest[32];
-    Sha256Final(s, digest);
+    Sha256Of(data, length, digest);
     std::memcpy(out, digest, kBlockStrongBytes);
 }
 

@@ -6,6 +6,7 @@
 
 #include "digest/BCryptHandle.h"
 #include "digest/Sha256Core.h"
+#include "text/Hex.h"
 
 // Where the digest is computed: the processor's SHA instructions when it has them, else CNG.
 enum class DigestBackend { ShaExtensions, Cng };
@@ -29,4 +30,3 @@ bool Sha256Finish(Sha256Stream& s, uint8_t digest[32]);
 
 // Size and digest of a whole file, read through the handle it opens; false when it can't be read.
 bool HashFileSha256(const std::wstring& filePath, uint64_t& fileSize, std::string& hexDigest);
-std::string HexLower(const uint8_t* bytes, size_t count);

@@ -194,3 +194,10 @@ void Sha256Final(Sha256State& s, uint8_t digest[32]) {
         for (int b = 0; b < 4; ++b) digest[4 * i + b] = static_cast<uint8_t>(s.h[i] >> (24 - 8 * b));
     s.used = 0;
 }
+
+void Sha256Of(const void* data, size_t count, uint8_t digest[32]) {
+    Sha256State s;
+    Sha256Init(s);
+    Sha256Update(s, data, count);
+    Sha256Final(s, digest);
+}

@@ -13,6 +13,8 @@ struct Sha256State {
 void Sha256Init(Sha256State& s);
 void Sha256Update(Sha256State& s, const void* data, size_t count);
 void Sha256Final(Sha256State& s, uint8_t digest[32]);
+// The digest of count bytes at once.
+void Sha256Of(const void* data, size_t count, uint8_t digest[32]);
 
 enum class Sha256Engine { Portable, ShaExtensions };
 bool Sha256CpuHasShaExtensions();

@@ -1,11 +1,8 @@
 #include "fetch/Download.h"
 
-#include "base/StatusBoard.h"
-#include "text/Text.h"
 #include "net/RangeRules.h"
 #include "net/ServerFacts.h"
 #include "digest/Sha256.h"
-#include "text/SizeText.h"
 #include "fetch/WriteBehind.h"
 
 namespace {
@@ -21,7 +18,7 @@ struct Transfer {
     const DownloadFile& file;
     const DownloadProgress& progress;
     DownloadCancel* cancel;
-    std::wstring& failureText;
+    FetchResult& result;
     HANDLE sideFile;
     Sha256Stream digest;
     uint64_t received = 0;
@@ -38,19 +35,16 @@ void Report(Transfer& t, int64_t change) {
     if (t.progress.report) t.progress.report(t.progress.context, t.received, change);
 }
 
-std::wstring SizeText(const DownloadFile& file) {
-    return L"ขนาดไฟล์ที่ดาวน์โหลดไม่ตรง (" + file.displayName + L")";
+Outcome Ended(Transfer& t, FetchCode code, Outcome outcome) {
+    t.result.code = code;
+    return outcome;
 }
 
-std::wstring WriteText(const DownloadFile& file) {
-    return L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + file.displayName;
-}
-
-bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, std::wstring& failureText) {
+bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, FetchResult& result) {
     switch (PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get)) {
-    case PrepareStep::Url: failureText = L"URL ไฟล์ไม่ถูกต้อง: " + file.displayName; return false;
-    case PrepareStep::Connect: failureText = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่ได้"; return false;
-    case PrepareStep::Request: failureText = L"สร้างคำขอดาวน์โหลดไม่สำเร็จ"; return false;
+    case PrepareStep::Url: result.code = FetchCode::BadUrl; return false;
+    case PrepareStep::Connect: result.code = FetchCode::NoConnection; return false;
+    case PrepareStep::Request: result.code = FetchCode::NoRequest; return false;
     case PrepareStep::Done: break;
     }
     return true;
@@ -60,7 +54,7 @@ bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, st
 bool StartOver(Transfer& t) {
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(t.sideFile, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(t.sideFile)) {
-        t.failureText = WriteText(t.file);
+        t.result.code = FetchCode::WriteFailed;
         return false;
     }
     const uint64_t dropped = t.received;
@@ -81,29 +75,19 @@ Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
     const uint64_t expected = t.file.expectedSize;
     DWORD want = kFirstRead;
     for (;;) {
-        if (Cancelled(t)) {
-            t.failureText = L"ยกเลิกการดาวน์โหลด " + t.file.displayName;
-            return Outcome::Failed;
-        }
+        if (Cancelled(t)) return Ended(t, FetchCode::Cancelled, Outcome::Failed);
         uint8_t* chunk = NextChunk(t.writer);
-        if (!chunk) {
-            t.failureText = WriteText(t.file);
-            return Outcome::Failed;
-        }
+        if (!chunk) return Ended(t, FetchCode::WriteFailed, Outcome::Failed);
         DWORD read = 0;
         const DWORD started = GetTickCount();
         if (!WinHttpReadData(request, chunk, want, &read) || read == 0) {
             // A connection lost right after the last byte leaves nothing to continue.
             if (t.received == expected) return Outcome::BodyEnded;
-            t.failureText = SizeText(t.file);
-            return Outcome::BodyBroken;
+            return Ended(t, FetchCode::WrongSize, Outcome::BodyBroken);
         }
         want = NextReadSize(want, GetTickCount() - started);
         // A server sending more than announced must not fill the disk: stop before writing past the size.
-        if (read > expected - t.received) {
-            t.failureText = SizeText(t.file);
-            return Outcome::Failed;
-        }
+        if (read > expected - t.received) return Ended(t, FetchCode::WrongSize, Outcome::Failed);
         CommitChunk(t.writer, read);
         t.received += read;
         t.written += read;
@@ -114,43 +98,30 @@ Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
 // The request's body; when it ends, every byte received is on disk and in the digest.
 Outcome ReceiveBody(Transfer& t, HINTERNET request) {
     const Outcome outcome = ReceiveChunks(t, request);
-    if (!SettleWrites(t.writer)) {
-        t.failureText = WriteText(t.file);
-        return Outcome::Failed;
-    }
+    if (!SettleWrites(t.writer)) return Ended(t, FetchCode::WriteFailed, Outcome::Failed);
     return outcome;
 }
 
 // One request: from the start, or (bytes already written) a range from where the side file ends.
 Outcome Exchange(Transfer& t, HINTERNET request) {
     const uint64_t from = t.received;
-    const std::wstring range = from > 0 ? Utf8ToWide(RangeHeaderLine(from, kOpenEnd)) : std::wstring();
-    if (!SendGet(request, range)) {
-        t.failureText = L"การเชื่อมต่อขาดหายขณะดาวน์โหลด " + t.file.displayName;
-        return Outcome::SendBroken;
-    }
-    const DWORD status = QueryStatus(request);
-    if (from > 0 && status == 206) {
-        ContentRange answer;
-        if (!ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), answer) ||
-            !RangeAnswers(answer, from, kOpenEnd, t.file.expectedSize)) {
-            t.failureText = SizeText(t.file);
-            return Outcome::SendBroken;
-        }
-    } else if (status == 200) {
+    DWORD status = 0;
+    switch (StartRangedGet(request, from, kOpenEnd, t.file.expectedSize, status)) {
+    case RangeStart::Unsent: return Ended(t, FetchCode::ConnectionLost, Outcome::SendBroken);
+    case RangeStart::BadRange: return Ended(t, FetchCode::WrongSize, Outcome::SendBroken);
+    case RangeStart::Whole:
         if (from > 0 && !StartOver(t)) return Outcome::Failed;
-    } else {
-        t.failureText = L"ดาวน์โหลด " + t.file.displayName + L" ไม่สำเร็จ (HTTP " + std::to_wstring(status) + L")";
-        return Outcome::Failed;
+        break;
+    case RangeStart::Part: break;
+    case RangeStart::Refused:
+        t.result.httpStatus = status;
+        return Ended(t, FetchCode::HttpStatus, Outcome::Failed);
     }
     return ReceiveBody(t, request);
 }
 
 Outcome Attempt(Transfer& t, GetRequest& get) {
-    if (Cancelled(t)) {
-        t.failureText = L"ยกเลิกการดาวน์โหลด " + t.file.displayName;
-        return Outcome::Failed;
-    }
+    if (Cancelled(t)) return Ended(t, FetchCode::Cancelled, Outcome::Failed);
     return Exchange(t, get.request.get());
 }
 
@@ -164,20 +135,8 @@ bool PauseUnlessCancelled(const Transfer& t, uint32_t ms) {
 }
 
 bool Verify(Transfer& t) {
-    uint8_t bytes[32];
-    if (!Sha256Finish(t.digest, bytes)) {
-        t.failureText = L"คำนวณ SHA-256 ไม่สำเร็จ";
-        return false;
-    }
-    if (t.received != t.file.expectedSize) {
-        t.failureText = SizeText(t.file);
-        return false;
-    }
-    if (HexLower(bytes, sizeof bytes) != t.file.expectedSha256) {
-        t.failureText = L"ตรวจสอบความถูกต้อง (SHA-256) ไม่ผ่าน: " + t.file.displayName;
-        return false;
-    }
-    return true;
+    t.result.code = CheckSideFile(t.digest, t.received, t.file.expectedSize, t.file.expectedSha256);
+    return t.result.code == FetchCode::Verified;
 }
 
 bool Fetch(HttpSession& session, Transfer& t, GetRequest& first) {
@@ -190,7 +149,7 @@ bool Fetch(HttpSession& session, Transfer& t, GetRequest& first) {
         const uint32_t pause = ResumePauseMs(attempt);
         if (GetTickCount() - stalledSince + pause > kResumeBudgetMs || !PauseUnlessCancelled(t, pause)) break;
         GetRequest next;
-        if (!Prepare(session, t.file, next, t.failureText)) return false;
+        if (!Prepare(session, t.file, next, t.result)) return false;
         outcome = Attempt(t, next);
         if (t.written != writtenBefore) {
             stalledSince = GetTickCount();
@@ -201,78 +160,39 @@ bool Fetch(HttpSession& session, Transfer& t, GetRequest& first) {
     return Verify(t);
 }
 
-struct SerialPublisher {
-    const std::wstring& displayName;
-    uint64_t expectedSize;
-    uint64_t& bytesDone;
-    uint64_t bytesTotal;
-    DWORD lastPublish = 0;
-};
-
-void PublishSerial(void* context, uint64_t received, int64_t change) {
-    SerialPublisher& p = *static_cast<SerialPublisher*>(context);
-    p.bytesDone += static_cast<uint64_t>(change);
-    const DWORD now = GetTickCount();
-    if (now - p.lastPublish < 40 && received != p.expectedSize) return;
-    p.lastPublish = now;
-    const uint64_t progress = p.bytesTotal == 0 ? 1000 : p.bytesDone * 1000 / p.bytesTotal;
-    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังดาวน์โหลด " + p.displayName + L" (" + FormatSize(received) + L" / " +
-                     FormatSize(p.expectedSize) + L")",
-                 static_cast<int>(static_cast<uint32_t>(progress)));
-}
-
 }  // namespace
 
 void CancelDownload(DownloadCancel& cancel) { cancel.cancelled = true; }
 
-bool DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
-                          DownloadCancel* cancel, std::wstring& failureText) {
+FetchCode CheckSideFile(Sha256Stream& digest, uint64_t written, uint64_t expectedSize,
+                        const std::string& expectedSha256) {
+    uint8_t bytes[32];
+    if (!Sha256Finish(digest, bytes)) return FetchCode::HashFailed;
+    if (written != expectedSize) return FetchCode::WrongSize;
+    if (HexLower(bytes, sizeof bytes) != expectedSha256) return FetchCode::WrongDigest;
+    return FetchCode::Verified;
+}
+
+FetchResult DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
+                                 DownloadCancel* cancel) {
+    FetchResult result;
     GetRequest first;
-    if (!Prepare(session, file, first, failureText)) return false;
+    if (!Prepare(session, file, first, result)) return result;
     UniqueFile sideFile(CreateFileW(file.tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sideFile) {
-        failureText = L"สร้างไฟล์ชั่วคราวไม่ได้: " + file.tempPath;
-        return false;
+        result.code = FetchCode::NoSideFile;
+        return result;
     }
-    Transfer t{file, progress, cancel, failureText, sideFile.get(), Sha256Stream{}, 0, 0, {}};
+    Transfer t{file, progress, cancel, result, sideFile.get(), Sha256Stream{}, 0, 0, {}};
     Sha256Begin(t.digest);
     bool verified = false;
     if (OpenWriteBehind(t.writer, sideFile.get(), t.digest, file.expectedSize))
         verified = Fetch(session, t, first);
     else
-        failureText = L"หน่วยความจำไม่พอสำหรับดาวน์โหลด " + file.displayName;
+        result.code = FetchCode::NoMemory;
     StopWriteBehind(t.writer);
     sideFile.reset();
     if (!verified) DeleteFileW(file.tempPath.c_str());
-    return verified;
-}
-
-bool DownloadVerifiedFile(HttpSession& session, const std::wstring& fileUrl, const std::wstring& tempPath,
-                          const std::wstring& displayName, uint64_t expectedSize,
-                          const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,
-                          bool resume, std::wstring& failureText) {
-    const DownloadFile file{fileUrl, tempPath, displayName, expectedSize, expectedSha256, resume};
-    SerialPublisher publisher{displayName, expectedSize, bytesDone, bytesTotal};
-    const DownloadProgress progress{PublishSerial, &publisher};
-    return DownloadVerifiedFile(session, file, progress, nullptr, failureText);
-}
-
-bool DownloadVerifiedFile(const std::wstring& fileUrl, const std::wstring& tempPath,
-                          const std::wstring& displayName, uint64_t expectedSize,
-                          const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,
-                          std::wstring& failureText) {
-    RequestTarget target;
-    if (!SplitRequestUrl(fileUrl, target)) {
-        failureText = L"URL ไฟล์ไม่ถูกต้อง: " + displayName;
-        return false;
-    }
-    HttpSession session;
-    if (!OpenHttpSession(session, failureText)) {
-        failureText = L"เปิด WinHTTP ไม่สำเร็จ";
-        return false;
-    }
-    return DownloadVerifiedFile(session, fileUrl, tempPath, displayName, expectedSize, expectedSha256, bytesDone,
-                                bytesTotal, false, failureText);
+    return result;
 }

@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <string>
 
+#include "fetch/FetchResult.h"
 #include "net/Http.h"
 
 // One file to fetch into its side file.
 struct DownloadFile {
     std::wstring fileUrl;
     std::wstring tempPath;
-    std::wstring displayName;
     uint64_t expectedSize = 0;
     std::string expectedSha256;
     // A body cut off mid-way is continued with Range requests (up to kResumeAttempts more).
@@ -34,18 +34,7 @@ struct DownloadCancel {
 void CancelDownload(DownloadCancel& cancel);
 
 // Downloads into tempPath, writing and hashing on a second thread while the next bytes arrive
-// (fetch/WriteBehind.h); true only for exactly expectedSize bytes with expectedSha256. On false the
-// side file this call created is gone and failureText says why.
-bool DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
-                          DownloadCancel* cancel, std::wstring& failureText);
-
-// One file at a time as the run does it: progress and the file's sizes published at most every 40 ms.
-bool DownloadVerifiedFile(HttpSession& session, const std::wstring& fileUrl, const std::wstring& tempPath,
-                          const std::wstring& displayName, uint64_t expectedSize,
-                          const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,
-                          bool resume, std::wstring& failureText);
-// The same on a session of its own, without resuming.
-bool DownloadVerifiedFile(const std::wstring& fileUrl, const std::wstring& tempPath,
-                          const std::wstring& displayName, uint64_t expectedSize,
-                          const std::string& expectedSha256, uint64_t& bytesDone, uint64_t bytesTotal,
-                          std::wstring& failureText);
+// (fetch/WriteBehind.h); verified only for exactly expectedSize bytes with expectedSha256. Otherwise
+// the side file this call created is gone.
+FetchResult DownloadVerifiedFile(HttpSession& session, const DownloadFile& file, const DownloadProgress& progress,
+                                 DownloadCancel* cancel);

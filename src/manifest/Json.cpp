@@ -33,14 +33,7 @@ bool SkipNested(JsonCursor& c, int depth);
 
 bool SkipObject(JsonCursor& c, int depth) {
     ++c.pos;
-    if (Consume(c, '}')) return true;
-    std::string name;
-    for (;;) {
-        if (!ReadString(c, name)) return false;
-        if (!Consume(c, ':')) return false;
-        if (!SkipNested(c, depth)) return false;
-        if (!Consume(c, ',')) return Consume(c, '}');
-    }
+    return ReadMembers(c, [&](const std::string&) { return SkipNested(c, depth); });
 }
 
 bool SkipArray(JsonCursor& c, int depth) {

@@ -22,3 +22,16 @@ bool ReadString(JsonCursor& c, std::string& out);
 bool ReadStringArray(JsonCursor& c, std::vector<std::string>& out);
 bool ReadUnsigned64(JsonCursor& c, uint64_t& out);
 bool SkipValue(JsonCursor& c);
+
+// The members of an object whose '{' is already consumed: each name, then readValue(name) reads its
+// value. True once the closing '}' is consumed; false at anything malformed or when readValue is.
+template <class ReadValue>
+bool ReadMembers(JsonCursor& c, ReadValue readValue) {
+    if (Consume(c, '}')) return true;
+    std::string name;
+    for (;;) {
+        if (!ReadString(c, name) || !Consume(c, ':') || !readValue(static_cast<const std::string&>(name)))
+            return false;
+        if (!Consume(c, ',')) return Consume(c, '}');
+    }
+}

@@ -5,31 +5,19 @@
 
 namespace {
 
-bool ReadMemberName(JsonCursor& c, std::string& name) {
-    return ReadString(c, name) && Consume(c, ':');
-}
-
 // "delta": {"url": ..., "size": ..., "sha256": ...}; any other kind of value is passed over.
 bool ReadMapMember(JsonCursor& c, ManifestFile& entry) {
     if (!Consume(c, '{')) return SkipValue(c);
-    std::string url, sha256, name;
+    std::string url, sha256;
     uint64_t size = 0;
     bool haveSize = false;
-    if (!Consume(c, '}')) {
-        for (;;) {
-            if (!ReadMemberName(c, name)) return false;
-            bool ok = true;
-            if (name == "url") ok = ReadString(c, url);
-            else if (name == "size") ok = haveSize = ReadUnsigned64(c, size);
-            else if (name == "sha256") ok = ReadString(c, sha256);
-            else ok = SkipValue(c);
-            if (!ok) return false;
-            if (!Consume(c, ',')) {
-                if (!Consume(c, '}')) return false;
-                break;
-            }
-        }
-    }
+    const bool read = ReadMembers(c, [&](const std::string& name) {
+        if (name == "url") return ReadString(c, url);
+        if (name == "size") return haveSize = ReadUnsigned64(c, size);
+        if (name == "sha256") return ReadString(c, sha256);
+        return SkipValue(c);
+    });
+    if (!read) return false;
     if (url.empty() || sha256.empty() || !haveSize) return true;
     entry.map = BlockMapRef{url, size, AsciiLower(sha256)};
     return true;
@@ -51,16 +39,7 @@ bool ReadFileMember(JsonCursor& c, const std::string& name, ManifestFile& entry)
 bool ReadFileEntry(JsonCursor& c, std::vector<ManifestFile>& files) {
     if (!Consume(c, '{')) return false;
     ManifestFile entry;
-    if (!Consume(c, '}')) {
-        std::string name;
-        for (;;) {
-            if (!ReadMemberName(c, name) || !ReadFileMember(c, name, entry)) return false;
-            if (!Consume(c, ',')) {
-                if (!Consume(c, '}')) return false;
-                break;
-            }
-        }
-    }
+    if (!ReadMembers(c, [&](const std::string& name) { return ReadFileMember(c, name, entry); })) return false;
     // Without a path or a digest there is nothing to check the file against.
     if (entry.path.empty() || entry.sha256.empty()) return true;
     if (entry.url.empty()) entry.url = "files/" + entry.path;
@@ -106,12 +85,7 @@ bool ReadDownloadOptions(JsonCursor& c, PatchManifest& manifest) {
     SkipWhitespace(c);
     if (c.pos >= c.text.size() || c.text[c.pos] != '{') return SkipValue(c);
     Consume(c, '{');
-    if (Consume(c, '}')) return true;
-    std::string name;
-    for (;;) {
-        if (!ReadMemberName(c, name) || !ReadDownloadMember(c, name, manifest)) return false;
-        if (!Consume(c, ',')) return Consume(c, '}');
-    }
+    return ReadMembers(c, [&](const std::string& name) { return ReadDownloadMember(c, name, manifest); });
 }
 
 bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
@@ -132,13 +106,9 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 bool ParseManifest(const std::string& text, PatchManifest& manifest) {
     if (!CursorCanAddress(text.size())) return false;
     JsonCursor c{text};
-    if (!Consume(c, '{')) return false;
-    if (Consume(c, '}')) return true;
-    std::string name;
-    for (;;) {
-        if (!ReadMemberName(c, name) || !ReadRootMember(c, name, manifest)) return false;
-        if (!Consume(c, ',')) return Consume(c, '}');  // whatever follows the root is not read
-    }
+    // Whatever follows the root is not read.
+    return Consume(c, '{') &&
+           ReadMembers(c, [&](const std::string& name) { return ReadRootMember(c, name, manifest); });
 }
 
 std::wstring ResolveFileUrl(const std::wstring& manifestUrl, const std::wstring& entryUrl) {

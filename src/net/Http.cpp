@@ -86,31 +86,30 @@ bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wst
     return HttpGetToMemory(session, requestUrl, body, failureText);
 }
 
+RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status) {
+    const bool ranged = first > 0 || last != kOpenEnd;
+    status = 0;
+    if (!SendGet(request, ranged ? Utf8ToWide(RangeHeaderLine(first, last)) : std::wstring())) return RangeStart::Unsent;
+    status = QueryStatus(request);
+    if (ranged && status == 206) {
+        ContentRange answer;
+        return ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), answer) &&
+                       RangeAnswers(answer, first, last, fileSize)
+                   ? RangeStart::Part
+                   : RangeStart::BadRange;
+    }
+    return status == 200 ? RangeStart::Whole : RangeStart::Refused;
+}
+
 bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first, uint64_t last, uint64_t fileSize,
-                  ByteSink sink, void* context, std::wstring& failureText) {
-    if (last < first || last == kOpenEnd) {
-        failureText = L"ช่วงข้อมูลที่ขอไม่ถูกต้อง";
-        return false;
-    }
+                  ByteSink sink, void* context) {
     GetRequest get;
-    switch (PrepareGet(session.handle.get(), url, kFileTimeouts, get)) {
-    case PrepareStep::Url: failureText = L"URL ไม่ถูกต้อง: " + url; return false;
-    case PrepareStep::Connect: failureText = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่ได้"; return false;
-    case PrepareStep::Request: failureText = L"สร้างคำขอดาวน์โหลดไม่สำเร็จ"; return false;
-    case PrepareStep::Done: break;
-    }
+    if (last < first || last == kOpenEnd ||
+        PrepareGet(session.handle.get(), url, kFileTimeouts, get) != PrepareStep::Done)
+        return false;
     HINTERNET request = get.request.get();
-    if (!SendGet(request, Utf8ToWide(RangeHeaderLine(first, last)))) {
-        failureText = L"การเชื่อมต่อขาดหายขณะดาวน์โหลด " + url;
-        return false;
-    }
-    const DWORD status = QueryStatus(request);
-    ContentRange answer;
-    if (status != 206 || !ParseContentRange(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_RANGE), answer) ||
-        !RangeAnswers(answer, first, last, fileSize)) {
-        failureText = L"เซิร์ฟเวอร์ไม่ส่งช่วงข้อมูลที่ขอ (HTTP " + std::to_wstring(status) + L")";
-        return false;
-    }
+    DWORD status = 0;
+    if (StartRangedGet(request, first, last, fileSize, status) != RangeStart::Part) return false;
     const uint64_t wanted = last - first + 1;
     uint64_t received = 0;
     std::vector<uint8_t> buffer(kRangeBuffer);
@@ -118,15 +117,8 @@ bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first,
         DWORD read = 0;
         if (!WinHttpReadData(request, buffer.data(), kRangeBuffer, &read) || read == 0) break;
         if (read > wanted - received) break;
-        if (!sink(context, buffer.data(), read)) {
-            failureText = L"เขียนข้อมูลที่ดาวน์โหลดไม่สำเร็จ";
-            return false;
-        }
+        if (!sink(context, buffer.data(), read)) return false;
         received += read;
     }
-    if (received != wanted) {
-        failureText = L"ขนาดข้อมูลที่ดาวน์โหลดไม่ตรง (" + url + L")";
-        return false;
-    }
-    return true;
+    return received == wanted;
 }

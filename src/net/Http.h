@@ -25,12 +25,23 @@ bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::
 // The same on a session of its own, for callers outside a run.
 bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText);
 
+// How a GET for bytes [first, last] began (last kOpenEnd: to the end; first 0 and kOpenEnd: no Range header).
+enum class RangeStart : uint8_t {
+    Unsent,    // the request or its answer's head was lost
+    Whole,     // 200: the whole file follows
+    Part,      // 206 with a Content-Range of exactly the span asked
+    BadRange,  // 206 with any other Content-Range
+    Refused,   // any other status
+};
+// Sends the prepared request and reads the answer's head; status gets the HTTP status.
+RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status);
+
 // Receives body bytes in order; returning false stops the transfer.
 using ByteSink = bool (*)(void* context, const uint8_t* data, size_t size);
 
 // GET of bytes [first, last] of a file of fileSize bytes (kUnknownTotal from net/RangeRules.h
 // when not known) with a Range header, file time-outs. True only when the server answered 206 with a
 // Content-Range of exactly that span and sent exactly last - first + 1 bytes, all handed to sink.
-// Anything else (200 included: the server ignored the range) is false with a Thai failureText.
+// Anything else (200 included: the server ignored the range) is false.
 bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first, uint64_t last, uint64_t fileSize,
-                  ByteSink sink, void* context, std::wstring& failureText);
+                  ByteSink sink, void* context);

@@ -10,10 +10,11 @@
 #include <mutex>
 #include <thread>
 
+#include "base/Handle.h"
 #include "base/StatusBoard.h"
+#include "patch/Fetch.h"
 #include "patch/RunState.h"
 #include "base/Hooks.h"
-#include "text/Text.h"
 #include "delta/BlockMatch.h"
 #include "digest/Sha256.h"
 #include "text/SizeText.h"
@@ -23,7 +24,6 @@ namespace {
 // A gap of found blocks shorter than this between two changed stretches is fetched with them.
 constexpr uint64_t kMergeGap = 64 * 1024;
 constexpr uint64_t kMaxMapBytes = kBlockMapHeaderBytes + kMaxBlockCount * kBlockRecordBytes;
-constexpr DWORD kPublishEveryMs = 40;
 // Fetched bytes waiting for the writer at most: the ranges download while local blocks are copied.
 constexpr size_t kPrefetchCap = 8u << 20;
 
@@ -57,9 +57,7 @@ void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, con
         for (const Piece& piece : plan.pieces) {
             if (piece.local) continue;
             if (gHooks.helperWork) gHooks.helperWork("ranges");
-            std::wstring ignored;
-            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p,
-                              ignored);
+            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p);
             if (!ok) break;
         }
     } catch (...) {
@@ -74,17 +72,16 @@ void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, con
 }
 
 struct Delta {
-    RunState& run;
+    FetchContext& context;
+    const PlannedFile& file;
     const ManifestFile& entry;
-    const std::wstring& displayName;
-    const std::wstring& fileUrl;
     HANDLE old = INVALID_HANDLE_VALUE;
     HANDLE side = INVALID_HANDLE_VALUE;
     Sha256Stream digest{};
     AssemblyState state{};
     uint64_t fetchedPlanned = 0;
     uint64_t oldSize = 0, scanned = 0;
-    DWORD lastPublish = 0;
+    uint64_t added = 0;  // to the stage's bytes
     std::string map{};  // the map's bytes while they arrive
     Prefetch* prefetch = nullptr;
 };
@@ -94,19 +91,13 @@ bool AppendMap(void* context, const uint8_t* data, size_t size) {
     return true;
 }
 
-int RunProgress(const RunState& run) {
-    return static_cast<int>(static_cast<uint32_t>(run.bytesTotal == 0 ? 1000 : run.bytesDone * 1000 / run.bytesTotal));
-}
-
 // The scan moves no bytes into the new file, so the bar stays; the line says how far it is.
 void PublishScan(Delta& d, bool force) {
-    const DWORD now = GetTickCount();
-    if (!force && now - d.lastPublish < kPublishEveryMs) return;
-    d.lastPublish = now;
-    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.displayName + L" (" + FormatSize(d.scanned) + L" / " +
+    if (!MeterDue(d.context.meter, force)) return;
+    Report(*d.context.run, L"กำลังดาวน์โหลดอัปเดต...",
+                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.file.displayName + L" (" + FormatSize(d.scanned) + L" / " +
                      FormatSize(d.oldSize) + L")",
-                 RunProgress(d.run));
+                 MeterPermille(d.context.meter));
 }
 
 size_t ReadNextOld(void* context, uint8_t* into, size_t most) {
@@ -129,15 +120,12 @@ bool ReadOldAt(void* context, uint64_t offset, uint8_t* into, size_t length) {
 }
 
 void Publish(Delta& d, bool force) {
-    const DWORD now = GetTickCount();
-    if (!force && now - d.lastPublish < kPublishEveryMs) return;
-    d.lastPublish = now;
-    const RunState& run = d.run;
-    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังประกอบ " + d.displayName + L" (" + FormatSize(d.state.written) + L" / " +
+    if (!MeterDue(d.context.meter, force)) return;
+    Report(*d.context.run, L"กำลังดาวน์โหลดอัปเดต...",
+                 L"กำลังประกอบ " + d.file.displayName + L" (" + FormatSize(d.state.written) + L" / " +
                      FormatSize(d.entry.size) + L") ใช้ข้อมูลเดิม " + FormatSize(d.state.reused) +
                      L", ดาวน์โหลด " + FormatSize(d.state.fetched) + L" จาก " + FormatSize(d.fetchedPlanned),
-                 RunProgress(run));
+                 MeterPermille(d.context.meter));
 }
 
 bool WriteSide(void* context, const uint8_t* data, size_t length) {
@@ -145,7 +133,8 @@ bool WriteSide(void* context, const uint8_t* data, size_t length) {
     DWORD written = 0;
     if (!WriteFile(d.side, data, static_cast<DWORD>(length), &written, nullptr) || written != length) return false;
     Sha256Add(d.digest, data, length);
-    d.run.bytesDone += length;
+    MeterAdd(d.context.meter, static_cast<int64_t>(length));
+    d.added += length;
     // state.written/reused/fetched are updated after this returns; publish what they will be.
     Publish(d, false);
     return true;
@@ -176,15 +165,11 @@ bool FetchRange(void* context, uint64_t, uint64_t length) {
 bool FetchMap(Delta& d, BlockMap& map) {
     const BlockMapRef& ref = d.entry.map;
     if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
-    const std::wstring url = ResolveFileUrl(d.run.config->manifestUrl, Utf8ToWide(ref.url));
-    std::wstring ignored;
     d.map.reserve(static_cast<size_t>(ref.size));
-    if (!HttpGetRange(d.run.http, url, 0, ref.size - 1, ref.size, AppendMap, &d, ignored)) return false;
-    Sha256Stream s;
+    if (!HttpGetRange(d.context.http, d.file.mapUrl, 0, ref.size - 1, ref.size, AppendMap, &d)) return false;
     uint8_t digest[32];
-    Sha256Begin(s);
-    Sha256Add(s, d.map.data(), d.map.size());
-    if (!Sha256Finish(s, digest) || HexLower(digest, 32) != ref.sha256) return false;
+    Sha256Of(d.map.data(), d.map.size(), digest);
+    if (HexLower(digest, 32) != ref.sha256) return false;
     std::string why;
     const bool read = ReadBlockMap(reinterpret_cast<const uint8_t*>(d.map.data()), d.map.size(), map, why);
     std::string().swap(d.map);
@@ -192,7 +177,8 @@ bool FetchMap(Delta& d, BlockMap& map) {
 }
 
 // True when the side file holds the verified new content.
-bool Attempt(Delta& d, const std::wstring& tempPath) {
+bool Attempt(Delta& d) {
+    const std::wstring& tempPath = d.file.sidePath;
     BlockMap map;
     if (!FetchMap(d, map)) return false;
 
@@ -219,7 +205,7 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
     d.prefetch = &prefetch;
     std::thread fetcher;
     try {
-        fetcher = std::thread([&] { FetchAll(d.run.http, d.fileUrl, d.entry.size, plan, prefetch); });
+        fetcher = std::thread([&] { FetchAll(d.context.http, d.file.fileUrl, d.entry.size, plan, prefetch); });
     } catch (...) {
         return abandon();
     }
@@ -242,39 +228,27 @@ bool Attempt(Delta& d, const std::wstring& tempPath) {
         abandon();
         std::rethrow_exception(error);
     }
-    uint8_t digest[32];
-    const bool hashed = Sha256Finish(d.digest, digest);
+    const FetchCode check = CheckSideFile(d.digest, d.state.written, d.entry.size, d.entry.sha256);
     side.reset();
-    if (result != AssemblyResult::Done || !hashed || d.state.written != d.entry.size ||
-        HexLower(digest, 32) != d.entry.sha256)
-        return abandon();
+    if (result != AssemblyResult::Done || check != FetchCode::Verified) return abandon();
     Publish(d, true);
     return true;
 }
 
 }  // namespace
 
-bool DownloadWithBlockMap(RunState& run, const ManifestFile& entry, const PlannedFile& file) {
-    if (entry.map.url.empty()) return false;
+FetchResult FetchAssembled(const PlannedFile& file, FetchContext& context) {
+    FetchResult result{FetchCode::NotAssembled};
+    if (file.mapUrl.empty()) return result;
     UniqueFile old(CreateFileW(file.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER oldSize;
-    if (!old || !GetFileSizeEx(old.get(), &oldSize)) return false;
-    Delta d{run, entry, file.localPath, file.fileUrl};
+    if (!old || !GetFileSizeEx(old.get(), &oldSize)) return result;
+    Delta d{context, file, file.entry};
     d.old = old.get();
     d.oldSize = static_cast<uint64_t>(oldSize.QuadPart);
-    const uint64_t before = run.bytesDone;
-    if (Attempt(d, file.tempPath)) return true;
+    if (Attempt(d)) return FetchResult{};
     // The whole download that follows counts this file from its start again.
-    run.bytesDone = before;
-    return false;
-}
-
-bool AnyBlockMapCandidate(const std::vector<ManifestFile>& toDownload) {
-    for (const ManifestFile& entry : toDownload) {
-        if (entry.map.url.empty()) continue;
-        const DWORD a = GetFileAttributesW(ToLocalPath(entry.path).c_str());
-        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) return true;
-    }
-    return false;
+    MeterAdd(context.meter, -static_cast<int64_t>(d.added));
+    return result;
 }

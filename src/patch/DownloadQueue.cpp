@@ -1,5 +1,5 @@
-// Several downloads at once on the run's session, each into its own side file; the run's thread swaps
-// them in manifest order. No file starts more than `connections` places after the next one to swap, so
+// The plan's files fetched on the run's session, each into its own side file, and swapped in list order
+// by the run's thread: one at a time on that thread, or with several connections on helper threads. No file starts more than `connections` places after the next one to swap, so
 // at most that many side files exist at once. The first failure stops new starts and cancels every
 // later transfer.
 #include <windows.h>
@@ -8,23 +8,19 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include "base/StatusBoard.h"
-#include "manifest/PathRule.h"
+#include "patch/Fetch.h"
+#include "patch/Words.h"
 #include "patch/RunState.h"
 #include "base/Hooks.h"
-#include "text/Text.h"
-#include "fetch/Download.h"
-#include "net/ServerFacts.h"
 #include "text/SizeText.h"
 
 namespace {
 
 constexpr size_t kNone = SIZE_MAX;
-constexpr DWORD kPublishEveryMs = 40;
 
 enum class FileState : uint8_t { Waiting, Running, Verified, Failed };
 
@@ -34,17 +30,17 @@ struct Worker {
     Queue* queue = nullptr;
     DownloadCancel cancel;
     size_t current = kNone;  // under Queue::lock
-    std::wstring displayName;
-    uint64_t expectedSize = 0;
+    const PlannedFile* file = nullptr;
     std::thread thread;
 };
 
 struct Queue {
     RunState& run;
-    std::mutex lock;  // guards the members up to `changed`, never held across a transfer
+    const std::vector<PlannedFile>& files;
+    const bool serial;  // every file on the run's thread
+    std::mutex lock;    // guards the members up to `changed`, never held across a transfer
     std::vector<FileState> state;
-    std::vector<PlannedFile> plans;
-    std::vector<std::wstring> failures;
+    std::vector<FetchResult> failures;
     std::vector<std::exception_ptr> errors;  // a file that failed by an exception: rethrown by the run
     size_t nextToStart = 0;
     size_t nextToSwap = 0;
@@ -53,15 +49,16 @@ struct Queue {
     std::condition_variable changed;
 
     std::vector<std::unique_ptr<Worker>> workers;
-    std::atomic<uint64_t> bytesDone{0};
+    ProgressMeter meter;
     std::atomic<unsigned> inFlight{0};
-    std::atomic<DWORD> lastPublish{0};
     std::mutex publishLock;  // a publication and the end of publishing never cross
     bool quiet = false;      // under publishLock: the board is no longer the transfers'
 
     explicit Queue(RunState& r)
-        : run(r), state(r.toDownload.size(), FileState::Waiting), plans(r.toDownload.size()),
-          failures(r.toDownload.size()), errors(r.toDownload.size()) {}
+        : run(r), files(r.plan.files), serial(r.plan.connections <= 1), state(files.size(), FileState::Waiting),
+          failures(files.size()), errors(files.size()) {
+        meter.total = r.bytesTotal;
+    }
 };
 
 // Under Queue::lock: nothing at or after `index` starts any more, and what runs after it is cancelled.
@@ -75,50 +72,74 @@ void Publish(Worker& w, uint64_t received) {
     Queue& q = *w.queue;
     std::lock_guard<std::mutex> guard(q.publishLock);
     if (q.quiet) return;
-    const uint64_t done = q.bytesDone.load();
-    const uint64_t total = q.run.bytesTotal;
-    const uint64_t progress = total == 0 ? 1000 : done * 1000 / total;
+    const uint64_t done = q.meter.done.load();
+    const uint64_t total = q.meter.total;
     const unsigned inFlight = q.inFlight.load();
     const std::wstring detail =
-        inFlight <= 1 ? L"กำลังดาวน์โหลด " + w.displayName + L" (" + FormatSize(received) + L" / " +
-                            FormatSize(w.expectedSize) + L")"
+        inFlight <= 1 ? L"กำลังดาวน์โหลด " + w.file->displayName + L" (" + FormatSize(received) + L" / " +
+                            FormatSize(w.file->entry.size) + L")"
                       : L"กำลังดาวน์โหลด " + std::to_wstring(inFlight) + L" ไฟล์พร้อมกัน (" + FormatSize(done) +
                             L" / " + FormatSize(total) + L")";
-    UpdateStatus(L"กำลังดาวน์โหลดอัปเดต...", detail, static_cast<int>(static_cast<uint32_t>(progress)));
+    Report(q.run, L"กำลังดาวน์โหลดอัปเดต...", detail, MeterPermille(q.meter));
 }
 
-// One publication per 40 ms for all transfers together, and one when the last byte of the run arrives.
+// One publication per interval for all transfers together, and one when the last byte arrives: of the
+// file when they come one at a time, of the run when several run at once.
 void OnBytes(void* context, uint64_t received, int64_t change) {
     Worker& w = *static_cast<Worker*>(context);
     Queue& q = *w.queue;
-    const uint64_t done = q.bytesDone.fetch_add(static_cast<uint64_t>(change)) + static_cast<uint64_t>(change);
-    const bool last = done == q.run.bytesTotal;
-    const DWORD now = GetTickCount();
-    DWORD previous = q.lastPublish.load();
-    if (!last && (now - previous < kPublishEveryMs || !q.lastPublish.compare_exchange_strong(previous, now)))
-        return;
-    if (last) q.lastPublish.store(now);
-    Publish(w, received);
+    const uint64_t done = MeterAdd(q.meter, change);
+    const bool last = q.serial ? received == w.file->entry.size : done == q.meter.total;
+    if (MeterDue(q.meter, last)) Publish(w, received);
 }
 
 // Runs one file. An exception fails the file like any other failure and is kept for the run's thread.
-bool RunOne(Worker& w, size_t index, PlannedFile& plan, std::wstring& failure, std::exception_ptr& error) {
+bool RunOne(Worker& w, size_t index, FetchResult& failure, std::exception_ptr& error) {
     Queue& q = *w.queue;
+    const PlannedFile& file = q.files[index];
     try {
-        if (gHooks.helperWork) gHooks.helperWork("download");
-        const ManifestFile& entry = q.run.toDownload[index];
-        plan = PlanDownload(q.run, entry);
-        w.displayName = plan.localPath;
-        w.expectedSize = entry.size;
-        const DownloadFile file{plan.fileUrl, plan.tempPath, plan.localPath, entry.size, entry.sha256,
-                                q.run.manifest.resume};
-        const DownloadProgress progress{OnBytes, &w};
-        return DownloadVerifiedFile(q.run.http, file, progress, &w.cancel, failure);
+        if (!q.serial && gHooks.helperWork) gHooks.helperWork("download");
+        w.file = &file;
+        CreateParentDirectories(file.localPath);
+        // Each file's first bytes are shown at once when the files come one at a time.
+        if (q.serial) q.meter.lastPublish = 0;
+        FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}, &q.run};
+        failure = FetchPlanned(file, context);
+        return IsVerified(failure);
     } catch (...) {
-        if (!plan.tempPath.empty()) DeleteFileW(plan.tempPath.c_str());
+        DeleteFileW(file.sidePath.c_str());
         error = std::current_exception();
         return false;
     }
+}
+
+// Runs file `index` and records how it ended.
+void RunAndRecord(Worker& w, size_t index) {
+    Queue& q = *w.queue;
+    FetchResult failure;
+    std::exception_ptr error;
+    const bool verified = RunOne(w, index, failure, error);
+    {
+        std::lock_guard<std::mutex> guard(q.lock);
+        --q.inFlight;
+        w.current = kNone;
+        q.state[index] = verified ? FileState::Verified : FileState::Failed;
+        if (!verified) {
+            q.failures[index] = failure;
+            q.errors[index] = error;
+            StopFrom(q, index + 1);
+        }
+    }
+    q.changed.notify_all();
+}
+
+// Under Queue::lock: the next file to start goes to w.
+size_t Start(Queue& q, Worker& w) {
+    const size_t index = q.nextToStart++;
+    w.current = index;
+    q.state[index] = FileState::Running;
+    ++q.inFlight;
+    return index;
 }
 
 void WorkerLoop(Worker& w) {
@@ -132,28 +153,9 @@ void WorkerLoop(Worker& w) {
                        q.nextToStart < q.nextToSwap + q.window;
             });
             if (q.nextToStart >= q.state.size() || q.nextToStart >= q.stopAt) return;
-            index = q.nextToStart++;
-            w.current = index;
-            q.state[index] = FileState::Running;
-            ++q.inFlight;
+            index = Start(q, w);
         }
-        PlannedFile plan;
-        std::wstring failure;
-        std::exception_ptr error;
-        const bool verified = RunOne(w, index, plan, failure, error);
-        {
-            std::lock_guard<std::mutex> guard(q.lock);
-            --q.inFlight;
-            w.current = kNone;
-            q.plans[index] = std::move(plan);
-            q.state[index] = verified ? FileState::Verified : FileState::Failed;
-            if (!verified) {
-                q.failures[index] = std::move(failure);
-                q.errors[index] = error;
-                StopFrom(q, index + 1);
-            }
-        }
-        q.changed.notify_all();
+        RunAndRecord(w, index);
     }
 }
 
@@ -162,36 +164,19 @@ void SetQuiet(Queue& q, bool quiet) {
     q.quiet = quiet;
 }
 
-}  // namespace
-
-std::wstring DiskKey(const std::string& path) {
-    std::wstring key = ToLocalPath(ResolveRelativePath(path));
-    if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    return key;
-}
-
-bool NeedsOneAtATime(const std::vector<ManifestFile>& files) {
-    const std::string suffix(std::begin(kSideFileSuffix), std::end(kSideFileSuffix) - 1);  // ASCII
-    std::set<std::wstring> targets, names;
-    for (const ManifestFile& f : files) {
-        const std::wstring target = DiskKey(f.path);
-        if (!targets.insert(target).second || !names.insert(target).second) return true;
-        if (!names.insert(DiskKey(f.path + suffix)).second) return true;
-    }
-    for (const std::wstring& p : targets)
-        for (size_t i = p.find(L'\\'); i != std::wstring::npos; i = p.find(L'\\', i + 1))
-            if (targets.count(p.substr(0, i))) return true;
-    return false;
-}
-
-namespace {
-
-// The run's side of the queue: waits for each file in list order and swaps it in. Returns the index
+// The run's side of the queue: runs (one at a time) or waits for each file in list order and swaps it in. Returns the index
 // it stopped at (count when every file went in); sets failedDownload or swapFailed.
 size_t SwapInOrder(Queue& q, size_t& failedDownload, bool& swapFailed) {
     const size_t count = q.state.size();
     size_t next = 0;
     for (; next < count; ++next) {
+        if (q.serial) {
+            {
+                std::lock_guard<std::mutex> guard(q.lock);
+                Start(q, *q.workers.front());
+            }
+            RunAndRecord(*q.workers.front(), next);
+        }
         std::unique_lock<std::mutex> guard(q.lock);
         q.changed.wait(guard, [&] {
             return q.state[next] == FileState::Verified || q.state[next] == FileState::Failed;
@@ -200,7 +185,7 @@ size_t SwapInOrder(Queue& q, size_t& failedDownload, bool& swapFailed) {
             failedDownload = next;
             break;
         }
-        const PlannedFile plan = q.plans[next];
+        const PlannedFile& plan = q.files[next];
         guard.unlock();
         // The swap's own failure status must not be painted over by a transfer still running.
         SetQuiet(q, true);
@@ -222,17 +207,19 @@ size_t SwapInOrder(Queue& q, size_t& failedDownload, bool& swapFailed) {
 
 }  // namespace
 
-bool DownloadInParallel(RunState& run, unsigned connections) {
-    const size_t count = run.toDownload.size();
+bool FetchAndSwap(RunState& run) {
+    const size_t count = run.plan.files.size();
     if (count == 0) return true;
     Queue q(run);
-    const size_t threads = connections < count ? connections : count;
+    const unsigned connections = run.plan.connections;
+    const size_t workers = q.serial ? 1 : connections < count ? connections : count;
     q.window = connections;
-    for (size_t i = 0; i < threads; ++i) {
+    for (size_t i = 0; i < workers; ++i) {
         q.workers.push_back(std::make_unique<Worker>());
         q.workers.back()->queue = &q;
     }
     for (auto& w : q.workers) {
+        if (q.serial) break;  // the run's thread does the one worker's part
         Worker* worker = w.get();
         try {
             worker->thread = std::thread([worker] { WorkerLoop(*worker); });
@@ -240,8 +227,8 @@ bool DownloadInParallel(RunState& run, unsigned connections) {
             break;  // fewer threads, as many as could be had
         }
     }
-    if (!q.workers.front()->thread.joinable()) {
-        UpdateStatus(L"อัปเดตไม่สำเร็จ", L"เริ่มการดาวน์โหลดไม่สำเร็จ", 0);
+    if (!q.serial && !q.workers.front()->thread.joinable()) {
+        Report(q.run, L"อัปเดตไม่สำเร็จ", L"เริ่มการดาวน์โหลดไม่สำเร็จ", 0);
         return false;
     }
 
@@ -265,14 +252,14 @@ bool DownloadInParallel(RunState& run, unsigned connections) {
 
     // Verified side files after the stop were never swapped in.
     for (size_t i = error ? next : next + 1; i < count; ++i)
-        if (q.state[i] == FileState::Verified) DeleteFileW(q.plans[i].tempPath.c_str());
-    run.bytesDone = q.bytesDone.load();
+        if (q.state[i] == FileState::Verified) DeleteFileW(q.files[i].sidePath.c_str());
     if (!error && failedDownload != kNone) error = q.errors[failedDownload];
     if (error) std::rethrow_exception(error);
     if (swapFailed) return false;
     if (failedDownload != kNone) {
-        run.failureText = q.failures[failedDownload];
-        UpdateStatus(L"อัปเดตไม่สำเร็จ", run.failureText, 0);
+        const Words words = FetchFailureWords(q.failures[failedDownload], q.files[failedDownload]);
+        run.failureText = words.detail;
+        Report(q.run, words.headline, words.detail, 0);
         return false;
     }
     return true;

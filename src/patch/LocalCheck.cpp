@@ -25,7 +25,7 @@ void CheckLocalFiles(RunState& run) {
     const uint64_t listed = files.size();
     CheckFiles(checks, CheckThreadCount(), 40, [&](size_t finished, size_t current) {
         const uint64_t at = positions[finished < n ? finished : n - 1];
-        UpdateStatus(L"กำลังตรวจสอบไฟล์ตัวเกม...", L"ตรวจสอบ " + checks[current].localPath,
+        Report(run, L"กำลังตรวจสอบไฟล์ตัวเกม...", L"ตรวจสอบ " + checks[current].localPath,
                      static_cast<int>(30 + (at * 120) / listed));
     });
     for (size_t c = 0; c < n; ++c) {

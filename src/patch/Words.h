@@ -1,9 +1,11 @@
 #pragma once
-// Every text a player reads from the run and the app outside the download path, in one table: the
-// layers below return codes, these functions give them words.
+// Every text a player reads from the run and the app, in one table: the layers below return codes,
+// these functions give them words.
 #include <string>
 
 #include "client/Launch.h"
+#include "fetch/FetchResult.h"
+#include "patch/Plan.h"
 #include "trust/ManifestSignature.h"
 
 struct Words {
@@ -31,3 +33,6 @@ extern const wchar_t kDamagedStampText[];
 extern const wchar_t kFolderWarning[];
 extern const wchar_t kNotConfigured[];
 std::wstring CannotStartText(const std::wstring& programName);
+
+// A file of the plan could not be fetched: the failure status for a result other than verified.
+Words FetchFailureWords(const FetchResult& result, const PlannedFile& file);

@@ -69,21 +69,14 @@ std::string FormatUtcTime(int64_t unixSeconds) {
 ExpiryRead ReadManifestExpiry(const std::string& text, int64_t& unixSeconds) {
     if (!CursorCanAddress(text.size())) return ExpiryRead::Malformed;
     JsonCursor c{text};
-    if (!Consume(c, '{')) return ExpiryRead::Malformed;
-    if (Consume(c, '}')) return ExpiryRead::Absent;
     ExpiryRead result = ExpiryRead::Absent;
-    std::string name;
-    for (;;) {
-        if (!ReadString(c, name) || !Consume(c, ':')) return ExpiryRead::Malformed;
-        if (name == "expires") {
-            // Given twice, the document says two things: refuse it rather than pick one.
-            std::string value;
-            if (result != ExpiryRead::Absent || !ReadString(c, value) || !ParseUtcTime(value, unixSeconds))
-                return ExpiryRead::Malformed;
-            result = ExpiryRead::Present;
-        } else if (!SkipValue(c)) {
-            return ExpiryRead::Malformed;
-        }
-        if (!Consume(c, ',')) return Consume(c, '}') ? result : ExpiryRead::Malformed;
-    }
+    const bool read = Consume(c, '{') && ReadMembers(c, [&](const std::string& name) {
+        if (name != "expires") return SkipValue(c);
+        // Given twice, the document says two things: refuse it rather than pick one.
+        std::string value;
+        if (result != ExpiryRead::Absent || !ReadString(c, value) || !ParseUtcTime(value, unixSeconds)) return false;
+        result = ExpiryRead::Present;
+        return true;
+    });
+    return read ? result : ExpiryRead::Malformed;
 }

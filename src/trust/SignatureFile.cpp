@@ -1,18 +1,13 @@
 #include "trust/SignatureFile.h"
 
 #include "digest/Sha256Core.h"
+#include "text/Hex.h"
 
 namespace {
 
 constexpr std::string_view kHeader = "qirell-signature 1";
 constexpr std::string_view kKeyLabel = "key ";
 constexpr std::string_view kSignatureLabel = "ecdsa-p256-sha256 ";
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
 
 // Takes one line off the front of rest; false when no line end is left.
 bool NextLine(std::string_view& rest, std::string_view& line) {
@@ -27,32 +22,14 @@ bool NextLine(std::string_view& rest, std::string_view& line) {
 template <size_t N>
 bool ReadHexField(std::string_view line, std::string_view label, std::array<uint8_t, N>& out) {
     if (line.size() != label.size() + 2 * N || line.substr(0, label.size()) != label) return false;
-    line.remove_prefix(label.size());
-    for (size_t i = 0; i < N; ++i) {
-        const int hi = HexDigit(line[2 * i]), lo = HexDigit(line[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        out[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return true;
-}
-
-template <size_t N>
-void AppendHex(std::string& out, const std::array<uint8_t, N>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    for (uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
+    return HexToBytes(line.substr(label.size()), out.data(), N, true);
 }
 
 }  // namespace
 
 KeyId KeyIdOf(const PublicKey& key) {
-    Sha256State state;
-    Sha256Init(state);
-    Sha256Update(state, key.data(), key.size());
     uint8_t digest[32];
-    Sha256Final(state, digest);
+    Sha256Of(key.data(), key.size(), digest);
     KeyId id;
     for (size_t i = 0; i < id.size(); ++i) id[i] = digest[i];
     return id;
@@ -74,10 +51,10 @@ std::string SignatureFileText(const ManifestSignature& signature) {
     std::string text(kHeader);
     text += '\n';
     text += kKeyLabel;
-    AppendHex(text, signature.keyId);
+    text += HexLower(signature.keyId.data(), signature.keyId.size());
     text += '\n';
     text += kSignatureLabel;
-    AppendHex(text, signature.rs);
+    text += HexLower(signature.rs.data(), signature.rs.size());
     text += '\n';
     return text;
 }

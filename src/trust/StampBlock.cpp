@@ -66,12 +66,4 @@ bool ParsePublicKeyList(std::string_view text, std::vector<PublicKey>& keys) {
     return ok;
 }
 
-std::string PublicKeyHex(const PublicKey& key) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : key) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
+std::string PublicKeyHex(const PublicKey& key) { return HexLower(key.data(), key.size()); }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "digest/PublicKey.h"
+#include "text/Hex.h"
 
 constexpr size_t kStampBlockSize = 2560;
 constexpr size_t kStampUrlCapacity = 2048;
@@ -56,13 +57,6 @@ StampBlockSearch FindStampMagic(const uint8_t* image, size_t size);
 // or a block this layout cannot read.
 bool ReadImageKeys(const uint8_t* image, size_t size, std::vector<PublicKey>& keys);
 
-constexpr int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // "hex,hex,...": keys as 128 hexadecimal digits each (the build option's form), ',' or ';' between
 // them. Empty text: no keys. Usable at compile time, where it fills the build's stamp block.
 struct PublicKeyList {
@@ -78,11 +72,7 @@ constexpr bool ParsePublicKeys(std::string_view text, PublicKeyList& out) {
         while (end < text.size() && text[end] != ',' && text[end] != ';') ++end;
         if (end - start != 128 || out.count == kMaxPublicKeys) return false;
         PublicKey& key = out.keys[out.count++];
-        for (size_t i = 0; i < 64; ++i) {
-            const int hi = HexDigitValue(text[start + 2 * i]), lo = HexDigitValue(text[start + 2 * i + 1]);
-            if (hi < 0 || lo < 0) return false;
-            key[i] = static_cast<uint8_t>(hi << 4 | lo);
-        }
+        if (!HexToBytes(text.substr(start), key.data(), key.size())) return false;
         if (end == text.size()) return true;
         start = end + 1;
     }

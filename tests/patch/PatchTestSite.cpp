@@ -105,6 +105,9 @@ const Reporter kBoardReporter = {
 
 }  // namespace
 
+// Statuses to the board, for tests that drive a stage that asks nothing.
+const Reporter& BoardReporter() { return kBoardReporter; }
+
 RunResult RunInProcess(const std::wstring& gameDir, const std::string& manifestUrl, bool autoClose,
                        std::vector<bool> retries) {
     wchar_t previous[MAX_PATH] = {};

@@ -1,4 +1,5 @@
 #pragma once
+#include "patch/Reporter.h"
 // A served update site per test case under the loopback servers' root, and in-process runs against it.
 #include <cstdint>
 #include <string>
@@ -9,6 +10,9 @@
 #include "patch/RunConfig.h"
 
 namespace pt {
+
+// Statuses to the board, for tests that drive a stage that asks nothing.
+const Reporter& BoardReporter();
 
 struct Entry {
     std::string path;

@@ -2,6 +2,7 @@
 // the manifest; otherwise the running patcher stays byte for byte and the side file goes.
 #include <gtest/gtest.h>
 
+#include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "base/StatusBoard.h"
 #include "patch/RunState.h"
@@ -64,9 +65,14 @@ TEST(PatcherTrust, ANewPatcherGoesInOnlyWithTheSigningKey) {
         SetCurrentDirectoryW(game.c_str());
         RunState run;
         run.config = &config;
+        run.reporter = &pt::BoardReporter();
         run.signer = c.signer;
         UpdateStatus(L"before", L"", 500);
-        const bool swapped = SwapInVerified(run, PlannedFile{target, target + L".patch.tmp", L"http://h/x"});
+        ManifestFile entry;
+        entry.path = c.target;
+        entry.url = "x";
+        const FetchPlan plan = BuildPlan(PatchManifest{}, {entry}, L"http://h/", config.exeName);
+        const bool swapped = SwapInVerified(run, plan.files[0]);
         SetCurrentDirectoryW(previous);
         EXPECT_EQ(swapped, c.swapped) << c.name;
         EXPECT_EQ(qt::ReadBytes(game + L"\\" + target), c.swapped ? c.image : "old self") << c.name;

@@ -52,6 +52,19 @@ std::string Random(size_t n, uint32_t seed) {
     return s;
 }
 
+TEST(ToolDelta, MapAndFileAddressesOfAnOddNameAgree) {
+    const fs::path release = FreshFolder("odd-release"), out = FreshFolder("odd-out");
+    const std::string name = "odd (1)@!$+.bin";
+    Put(release / name, Random(6000, 4));
+    ASSERT_EQ(Tool("build '" + release.string() + "' --version 1 -o '" + out.string() + "' --delta --delta-min-size 5000"), 0);
+    PatchManifest m;
+    std::string error;
+    ASSERT_TRUE(ReadManifestFile(out / "manifest.json", m, error)) << error;
+    ASSERT_EQ(m.files.size(), 1u);
+    EXPECT_EQ(m.files[0].url, "files/odd%20(1)@!$%2B.bin");
+    EXPECT_EQ(m.files[0].map.url, "maps/odd%20(1)@!$%2B.bin.qbm");
+}
+
 TEST(ToolDelta, MapsForFilesFromTheThresholdUpDescribedInTheirEntries) {
     const fs::path release = FreshFolder("release"), out = FreshFolder("out");
     const std::string big = Random(70000, 1), edge = Random(5000, 2), small = Random(4999, 3);

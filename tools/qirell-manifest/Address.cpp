@@ -3,6 +3,7 @@
 // server stops the path at '?' or '#' and decodes %XX, so every other byte must be one that travels
 // unchanged. '+' is escaped too: some servers read it as a space.
 #include "Tool.h"
+#include "text/Hex.h"
 
 namespace {
 
@@ -11,13 +12,6 @@ bool TravelsAsIs(unsigned char c) {
     for (char k : std::string("-._~/!$&'(),;=@"))
         if (c == static_cast<unsigned char>(k)) return true;
     return false;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
@@ -35,7 +29,7 @@ bool DecodeAddressPath(const std::string& text, std::string& decoded, std::strin
             return false;
         }
         if (c == '%') {
-            int hi = i + 2 < text.size() ? HexValue(text[i + 1]) : -1, lo = hi >= 0 ? HexValue(text[i + 2]) : -1;
+            int hi = i + 2 < text.size() ? HexDigitValue(text[i + 1]) : -1, lo = hi >= 0 ? HexDigitValue(text[i + 2]) : -1;
             if (lo < 0 || (hi == 0 && lo == 0)) {
                 problem = "holds a bad escape at '" + Printable(text.substr(i, 3)) + "'";
                 return false;

@@ -9,24 +9,6 @@
 
 namespace {
 
-// The map's address relative to the manifest; bytes outside the unreserved set are escaped.
-std::string MapUrl(const std::string& path) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string url = "maps/";
-    for (unsigned char c : path + ".qbm") {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
-        if (plain) {
-            url += static_cast<char>(c);
-        } else {
-            url += '%';
-            url += kHex[c >> 4];
-            url += kHex[c & 15];
-        }
-    }
-    return url;
-}
-
 bool BuildMap(const fs::path& published, const ReleaseFile& f, std::string& bytes, std::string& error) {
     std::ifstream in(published, std::ios::binary);
     if (!in) {
@@ -43,10 +25,7 @@ bool BuildMap(const fs::path& published, const ReleaseFile& f, std::string& byte
         BlockMapAdd(b, buffer.data(), static_cast<size_t>(got));
     }
     const bool sized = !in.bad() && BlockMapFinish(b);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string digest;
-    for (uint8_t c : b.map.fileSha256) (digest += kHex[c >> 4]) += kHex[c & 15];
-    if (!sized || digest != f.sha256) {
+    if (!sized || HexLower(b.map.fileSha256, sizeof b.map.fileSha256) != f.sha256) {
         error = PathToUtf8(published) + ": changed while it was being published";
         return false;
     }
@@ -87,10 +66,7 @@ bool WriteBlockMaps(const fs::path& outDir, uint64_t minSize, std::vector<Releas
             error = PathToUtf8(target) + ": cannot be written";
             return false;
         }
-        ToolSha256 h;
-        Sha256Begin(h);
-        Sha256Add(h, bytes.data(), bytes.size());
-        f.map = BlockMapRef{MapUrl(f.path), bytes.size(), Sha256FinishHex(h)};
+        f.map = BlockMapRef{"maps/" + EscapePath(f.path + ".qbm"), bytes.size(), Sha256Hex(bytes)};
     }
     return true;
 }

@@ -10,6 +10,8 @@
 // publicFile and publicPem. Neither file may exist yet.
 bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, std::string& publicPem,
                      std::string& error);
+// False with the reason when either file exists already (Sign.cpp).
+bool KeyFilesAreNew(const fs::path& privateFile, const fs::path& publicFile, std::string& error);
 // A P-256 public key from a PEM file; a private key file is refused.
 bool ReadPublicKeyFile(const fs::path& file, PublicKey& key, std::string& error);
 // Signs SHA-256 of message; the signature names the key by its public half's id.

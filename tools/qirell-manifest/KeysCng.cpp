@@ -99,13 +99,6 @@ bool WriteNewFile(const fs::path& file, const std::string& text, bool ownerOnly,
     return false;
 }
 
-void Digest(const std::string& message, uint8_t digest[32]) {
-    Sha256State state;
-    Sha256Init(state);
-    Sha256Update(state, message.data(), message.size());
-    Sha256Final(state, digest);
-}
-
 // The PKCS#8 bytes of a private key file as keygen writes it.
 bool ReadPrivateDer(const fs::path& privateFile, std::string& der, std::string& error) {
     std::string text;
@@ -126,11 +119,7 @@ bool ReadPrivateDer(const fs::path& privateFile, std::string& der, std::string& 
 
 bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, std::string& publicPem,
                      std::string& error) {
-    std::error_code ec;
-    if (fs::exists(privateFile, ec) || fs::exists(publicFile, ec)) {
-        error = PathToUtf8(fs::exists(privateFile, ec) ? privateFile : publicFile) + ": exists already; not replaced";
-        return false;
-    }
+    if (!KeyFilesAreNew(privateFile, publicFile, error)) return false;
     UniqueAlg provider;
     UniqueKey key;
     // BCRYPT_ECCKEY_BLOB, then X, Y and the private scalar d, 32 bytes each.
@@ -179,7 +168,7 @@ bool SignMessage(const fs::path& privateFile, const std::string& message, Manife
     UniqueAlg provider;
     UniqueKey key;
     uint8_t digest[32];
-    Digest(message, digest);
+    Sha256Of(message.data(), message.size(), digest);
     ULONG written = 0;
     const bool ok =
         BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) == 0 &&
@@ -243,6 +232,6 @@ bool ReadPublicHalf(const fs::path& privateFile, PublicKey& key, std::string& er
 
 bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs) {
     uint8_t digest[32];
-    Digest(message, digest);
+    Sha256Of(message.data(), message.size(), digest);
     return VerifyEcdsaP256(key, digest, rs.data());
 }

@@ -101,11 +101,7 @@ std::string PemText(EVP_PKEY* key, Write write) {
 
 bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, std::string& publicPem,
                      std::string& error) {
-    std::error_code ec;
-    if (fs::exists(privateFile, ec) || fs::exists(publicFile, ec)) {
-        error = PathToUtf8(fs::exists(privateFile, ec) ? privateFile : publicFile) + ": exists already; not replaced";
-        return false;
-    }
+    if (!KeyFilesAreNew(privateFile, publicFile, error)) return false;
     Owned<EVP_PKEY> key(EVP_EC_gen("P-256"));
     if (!key) {
         error = "the key pair could not be generated";
@@ -122,6 +118,7 @@ bool GenerateKeyPair(const fs::path& privateFile, const fs::path& publicFile, st
     if (!WriteNewFile(privateFile, privatePem, true, error)) return false;
     if (WriteNewFile(publicFile, publicPem, false, error)) return true;
     // Half a pair would only block the next keygen.
+    std::error_code ec;
     fs::remove(privateFile, ec);
     return false;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "digest/Sha256Core.h"
+#include "text/Hex.h"
 
 struct ToolSha256 {
     Sha256State state;
@@ -12,7 +13,7 @@ struct ToolSha256 {
 
 void Sha256Begin(ToolSha256& h);
 void Sha256Add(ToolSha256& h, const void* data, size_t length);
-// Lower-case hexadecimal, two characters a byte.
-std::string HexBytes(const uint8_t* bytes, size_t count);
 // 64 lower-case hexadecimal characters.
 std::string Sha256FinishHex(ToolSha256& h);
+// The same for bytes at hand.
+std::string Sha256Hex(const std::string& bytes);

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "Keys.h"
+#include "text/Hex.h"
 #include "Stamp.h"
 #include "trust/Expiry.h"
 
@@ -23,16 +24,6 @@ constexpr const char* kSignHelp =
 
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %s\n", message.c_str()); }
 
-std::string Hex(const uint8_t* bytes, size_t count) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
 // A signature that the key's own public half does not accept would be refused by every patcher.
 bool CheckFreshSignature(const fs::path& keyFile, const std::string& message, const ManifestSignature& signature,
                          std::string& error) {
@@ -40,13 +31,20 @@ bool CheckFreshSignature(const fs::path& keyFile, const std::string& message, co
     if (!ReadPublicHalf(keyFile, key, error)) return false;
     if (VerifyMessage(key, message, signature.rs)) return true;
     error = PathToUtf8(keyFile) + ": the signature just made does not verify with the key's public half (key " +
-            Hex(signature.keyId.data(), 8) + "), so no patcher would accept it; not published";
+            HexLower(signature.keyId.data(), 8) + "), so no patcher would accept it; not published";
     return false;
 }
 
 }  // namespace
 
-std::string KeyIdHex(const KeyId& id) { return Hex(id.data(), id.size()); }
+bool KeyFilesAreNew(const fs::path& privateFile, const fs::path& publicFile, std::string& error) {
+    std::error_code ec;
+    if (!fs::exists(privateFile, ec) && !fs::exists(publicFile, ec)) return true;
+    error = PathToUtf8(fs::exists(privateFile, ec) ? privateFile : publicFile) + ": exists already; not replaced";
+    return false;
+}
+
+std::string KeyIdHex(const KeyId& id) { return HexLower(id.data(), id.size()); }
 
 int RunKeygen(const std::vector<std::string>& args) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -127,7 +125,7 @@ bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, s
         fs::remove(temp, ec);
         return false;
     }
-    std::fprintf(stderr, "qirell-manifest: signed with key %s -> %s\n", Hex(signature.keyId.data(), 8).c_str(),
+    std::fprintf(stderr, "qirell-manifest: signed with key %s -> %s\n", HexLower(signature.keyId.data(), 8).c_str(),
                  PathToUtf8(target).c_str());
     return true;
 }
@@ -195,7 +193,7 @@ unsigned CheckPublishedSignature(const fs::path& root, const std::string& urlPre
         problem("manifest.json.sig: not a signature file");
         return 1;
     }
-    const std::string id = Hex(signature.keyId.data(), signature.keyId.size());
+    const std::string id = HexLower(signature.keyId.data(), signature.keyId.size());
     const PublicKey* signer = nullptr;
     for (const PublicKey& key : keys)
         if (KeyIdOf(key) == signature.keyId) signer = &key;

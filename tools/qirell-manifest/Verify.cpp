@@ -93,10 +93,7 @@ void CheckBlockMaps(const fs::path& root, const PatchManifest& manifest, std::ve
             problems.push_back(shown + ": missing (" + Printable(local) + ")");
             continue;
         }
-        ToolSha256 h;
-        Sha256Begin(h);
-        Sha256Add(h, bytes.data(), bytes.size());
-        if (bytes.size() != f.map.size || Sha256FinishHex(h) != f.map.sha256) {
+        if (bytes.size() != f.map.size || Sha256Hex(bytes) != f.map.sha256) {
             problems.push_back(shown + ": size or SHA-256 differs from the manifest's");
             continue;
         }
@@ -106,7 +103,7 @@ void CheckBlockMaps(const fs::path& root, const PatchManifest& manifest, std::ve
             problems.push_back(shown + ": " + why);
             continue;
         }
-        if (map.fileSize != f.size || HexBytes(map.fileSha256, sizeof map.fileSha256) != f.sha256)
+        if (map.fileSize != f.size || HexLower(map.fileSha256, sizeof map.fileSha256) != f.sha256)
             problems.push_back(shown + ": describes another file than the entry");
     }
 }

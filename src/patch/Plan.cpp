@@ -1,0 +1,74 @@
+#include "patch/Plan.h"
+
+#include <windows.h>
+
+#include <set>
+
+#include "manifest/PathRule.h"
+#include "net/ServerFacts.h"
+#include "text/Text.h"
+
+namespace {
+
+bool IsFile(const std::wstring& path) {
+    const DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FetchWay WholeWay(const PlannedFile& f) { return f.resume ? FetchWay::Resumed : FetchWay::Whole; }
+
+}  // namespace
+
+FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
+                    const std::wstring& manifestUrl, const std::wstring& exeName) {
+    FetchPlan plan;
+    plan.files.reserve(toDownload.size());
+    bool anyAssembled = false;
+    for (const ManifestFile& entry : toDownload) {
+        PlannedFile f;
+        f.entry = entry;
+        f.localPath = ToLocalPath(entry.path);
+        f.sidePath = f.localPath + kSideFileSuffix;
+        f.fileUrl = ResolveFileUrl(manifestUrl, Utf8ToWide(entry.url));
+        if (!entry.map.url.empty()) f.mapUrl = ResolveFileUrl(manifestUrl, Utf8ToWide(entry.map.url));
+        f.displayName = f.localPath;
+        f.ownExecutable = AsciiEqualNoCase(f.localPath, exeName);
+        f.resume = manifest.resume;
+        f.way = f.mapUrl.empty() ? WholeWay(f) : FetchWay::Assembled;
+        // One at a time, an earlier file may leave the local copy a later one is assembled from.
+        anyAssembled = anyAssembled || (!f.mapUrl.empty() && IsFile(f.localPath));
+        plan.files.push_back(std::move(f));
+    }
+    // A file that can be assembled from its block map is worth more than parallel transfers.
+    if (manifest.connections <= 1 || anyAssembled || NeedsOneAtATime(toDownload)) return plan;
+    plan.connections = manifest.connections;
+    for (PlannedFile& f : plan.files) f.way = WholeWay(f);
+    return plan;
+}
+
+void CreateParentDirectories(const std::wstring& localPath) {
+    for (size_t i = 0; i < localPath.size(); ++i) {
+        if (localPath[i] != L'\\' || i == 0) continue;
+        CreateDirectoryW(localPath.substr(0, i).c_str(), nullptr);
+    }
+}
+
+std::wstring DiskKey(const std::string& path) {
+    std::wstring key = ToLocalPath(ResolveRelativePath(path));
+    if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+
+bool NeedsOneAtATime(const std::vector<ManifestFile>& files) {
+    const std::string suffix(std::begin(kSideFileSuffix), std::end(kSideFileSuffix) - 1);  // ASCII
+    std::set<std::wstring> targets, names;
+    for (const ManifestFile& f : files) {
+        const std::wstring target = DiskKey(f.path);
+        if (!targets.insert(target).second || !names.insert(target).second) return true;
+        if (!names.insert(DiskKey(f.path + suffix)).second) return true;
+    }
+    for (const std::wstring& p : targets)
+        for (size_t i = p.find(L'\\'); i != std::wstring::npos; i = p.find(L'\\', i + 1))
+            if (targets.count(p.substr(0, i))) return true;
+    return false;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Each file the run fetches, worked out once when the fetch stage begins: every later step (space
+// check, transfers, assembly, swap) reads these records and derives none of it again.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "manifest/Manifest.h"
+
+enum class FetchWay : uint8_t {
+    Whole,      // one GET of the whole file
+    Resumed,    // the same, a broken body continued with Range requests
+    Assembled,  // from the block map, the local copy and ranges; a whole (or resumed) GET if that fails
+};
+
+struct PlannedFile {
+    ManifestFile entry;
+    std::wstring localPath;
+    std::wstring sidePath;     // where the new content is written and verified before the swap
+    std::wstring fileUrl;
+    std::wstring mapUrl;       // empty: no block map
+    std::wstring displayName;  // how the player's status names the file
+    bool ownExecutable = false;  // the running patcher: moved aside, kept to its keys, flushed
+    bool resume = false;         // a whole GET continues a broken body
+    FetchWay way = FetchWay::Whole;
+};
+
+struct FetchPlan {
+    std::vector<PlannedFile> files;  // in list order, the order of the swaps
+    unsigned connections = 1;        // 1: one file at a time on the run's thread
+};
+
+// The plan of toDownload (the local check's result): addresses resolved against manifestUrl, the own
+// executable recognised by exeName, parallel transfers only where no files meet on disk and no file can
+// be assembled from its map.
+FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
+                    const std::wstring& manifestUrl, const std::wstring& exeName);
+// Creates the folders a planned file goes into.
+void CreateParentDirectories(const std::wstring& localPath);
+
+// True when files of the list would meet on disk while they download side by side: two paths that
+// land on one file (compared as Windows resolves them: '.' steps, doubled separators, trailing dots and
+// spaces, letter case), one file's side file being another's target, or a file where another needs a
+// folder. Such a list is downloaded one file at a time.
+bool NeedsOneAtATime(const std::vector<ManifestFile>& files);
+// Where a manifest path lands on disk, as Windows resolves it, letter case folded: equal keys, one file.
+std::wstring DiskKey(const std::string& path);
