@@ -14,6 +14,7 @@
 #include "base/StatusBoard.h"
 #include "patch/Fetch.h"
 #include "patch/RunState.h"
+#include "patch/Words.h"
 #include "base/Hooks.h"
 #include "delta/BlockMatch.h"
 #include "digest/Sha256.h"
@@ -94,10 +95,7 @@ bool AppendMap(void* context, const uint8_t* data, size_t size) {
 // The scan moves no bytes into the new file, so the bar stays; the line says how far it is.
 void PublishScan(Delta& d, bool force) {
     if (!MeterDue(d.context.meter, force)) return;
-    Report(*d.context.run, L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + d.file.displayName + L" (" + FormatSize(d.scanned) + L" / " +
-                     FormatSize(d.oldSize) + L")",
-                 MeterPermille(d.context.meter));
+    Report(*d.context.run, ScanningWords(d.file.displayName, d.scanned, d.oldSize), MeterPermille(d.context.meter));
 }
 
 size_t ReadNextOld(void* context, uint8_t* into, size_t most) {
@@ -121,11 +119,10 @@ bool ReadOldAt(void* context, uint64_t offset, uint8_t* into, size_t length) {
 
 void Publish(Delta& d, bool force) {
     if (!MeterDue(d.context.meter, force)) return;
-    Report(*d.context.run, L"กำลังดาวน์โหลดอัปเดต...",
-                 L"กำลังประกอบ " + d.file.displayName + L" (" + FormatSize(d.state.written) + L" / " +
-                     FormatSize(d.entry.size) + L") ใช้ข้อมูลเดิม " + FormatSize(d.state.reused) +
-                     L", ดาวน์โหลด " + FormatSize(d.state.fetched) + L" จาก " + FormatSize(d.fetchedPlanned),
-                 MeterPermille(d.context.meter));
+    Report(*d.context.run,
+           AssemblingWords(d.file.displayName, d.state.written, d.entry.size, d.state.reused, d.state.fetched,
+                           d.fetchedPlanned),
+           MeterPermille(d.context.meter));
 }
 
 bool WriteSide(void* context, const uint8_t* data, size_t length) {

@@ -75,12 +75,10 @@ void Publish(Worker& w, uint64_t received) {
     const uint64_t done = q.meter.done.load();
     const uint64_t total = q.meter.total;
     const unsigned inFlight = q.inFlight.load();
-    const std::wstring detail =
-        inFlight <= 1 ? L"กำลังดาวน์โหลด " + w.file->displayName + L" (" + FormatSize(received) + L" / " +
-                            FormatSize(w.file->entry.size) + L")"
-                      : L"กำลังดาวน์โหลด " + std::to_wstring(inFlight) + L" ไฟล์พร้อมกัน (" + FormatSize(done) +
-                            L" / " + FormatSize(total) + L")";
-    Report(q.run, L"กำลังดาวน์โหลดอัปเดต...", detail, MeterPermille(q.meter));
+    Report(q.run,
+           inFlight <= 1 ? DownloadingFileWords(w.file->displayName, received, w.file->entry.size)
+                         : DownloadingManyWords(inFlight, done, total),
+           MeterPermille(q.meter));
 }
 
 // One publication per interval for all transfers together, and one when the last byte arrives: of the
@@ -228,7 +226,7 @@ bool FetchAndSwap(RunState& run) {
         }
     }
     if (!q.serial && !q.workers.front()->thread.joinable()) {
-        Report(q.run, L"อัปเดตไม่สำเร็จ", L"เริ่มการดาวน์โหลดไม่สำเร็จ", 0);
+        Report(q.run, StartFailedWords(), 0);
         return false;
     }
 

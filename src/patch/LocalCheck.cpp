@@ -2,6 +2,7 @@
 #include "patch/CheckPool.h"
 #include "manifest/PathRule.h"
 #include "patch/RunState.h"
+#include "patch/Words.h"
 #include "text/Text.h"
 
 void CheckLocalFiles(RunState& run) {
@@ -25,8 +26,7 @@ void CheckLocalFiles(RunState& run) {
     const uint64_t listed = files.size();
     CheckFiles(checks, CheckThreadCount(), 40, [&](size_t finished, size_t current) {
         const uint64_t at = positions[finished < n ? finished : n - 1];
-        Report(run, L"กำลังตรวจสอบไฟล์ตัวเกม...", L"ตรวจสอบ " + checks[current].localPath,
-                     static_cast<int>(30 + (at * 120) / listed));
+        Report(run, CheckingFileWords(checks[current].localPath), static_cast<int>(30 + (at * 120) / listed));
     });
     for (size_t c = 0; c < n; ++c) {
         if (checks[c].upToDate) continue;

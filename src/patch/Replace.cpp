@@ -6,6 +6,7 @@
 #include "base/StatusBoard.h"
 #include "trust/PatcherTrust.h"
 #include "patch/RunState.h"
+#include "patch/Words.h"
 #include "patch/SpaceCheck.h"
 #include "patch/Swap.h"
 #include "text/Text.h"
@@ -39,10 +40,7 @@ bool FolderHasRoom(const RunState& run) {
     }
     const uint64_t needed = PeakExtraBytes(steps, run.plan.connections);
     if (needed <= available.QuadPart) return true;
-    Report(run, L"พื้นที่ดิสก์ไม่พอสำหรับการอัปเดต",
-                 L"ต้องมีพื้นที่ว่างอย่างน้อย " + FormatSize(needed) + L" แต่มีว่างอยู่เพียง " +
-                     FormatSize(available.QuadPart),
-                 0);
+    Report(run, NoRoomWords(needed, available.QuadPart), 0);
     return false;
 }
 
@@ -84,22 +82,18 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
     const std::wstring& tempPath = file.sidePath;
     if (file.ownExecutable && !NewPatcherKeepsTrust(tempPath, run.signer)) {
         DeleteFileW(tempPath.c_str());
-        Report(run, L"อัปเดตตัวแพตช์ไม่สำเร็จ",
-                     L"ไฟล์ " + localPath +
-                         L" รุ่นใหม่ไม่มีคีย์ที่ใช้ยืนยันลายเซ็นของข้อมูลแพตช์นี้ จึงไม่ได้ติดตั้ง กรุณาแจ้งผู้ให้บริการเกม",
-                     0);
+        Report(run, PatcherLacksKeyWords(localPath), 0);
         return false;
     }
     if (file.ownExecutable && !FlushToDisk(tempPath)) {
         DeleteFileW(tempPath.c_str());
-        Report(run, L"อัปเดตไม่สำเร็จ", L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + localPath, 0);
+        Report(run, FlushFailedWords(localPath), 0);
         return false;
     }
     PrepareTarget(localPath, file.ownExecutable);
     if (!SwapIntoPlace(tempPath, localPath, file.ownExecutable)) {
         DeleteFileW(tempPath.c_str());
-        Report(run, L"เขียนทับไฟล์ไม่สำเร็จ",
-                     L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)", 0);
+        Report(run, SwapFailedWords(localPath), 0);
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <string>
 
 struct RunState;
+struct Words;
 
 struct Reporter {
     void* context = nullptr;
@@ -17,3 +18,4 @@ struct Reporter {
 };
 
 void Report(const RunState& run, const std::wstring& headline, const std::wstring& detail, int progress);
+void Report(const RunState& run, const Words& words, int progress);

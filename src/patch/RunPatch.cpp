@@ -15,11 +15,11 @@ void Report(const RunState& run, const std::wstring& headline, const std::wstrin
     run.reporter->status(run.reporter->context, headline, detail, progress);
 }
 
-namespace {
-
 void Report(const RunState& run, const Words& words, int progress) {
     Report(run, words.headline, words.detail, progress);
 }
+
+namespace {
 
 DWORD EndRun(const Reporter& reporter, bool ready) {
     reporter.end(reporter.context, ready);

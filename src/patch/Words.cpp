@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "text/SizeText.h"
 #include "text/Text.h"
 
 namespace {
@@ -111,4 +112,55 @@ Words FetchFailureWords(const FetchResult& result, const PlannedFile& file) {
     case FetchCode::WrongDigest: detail = L"ตรวจสอบความถูกต้อง (SHA-256) ไม่ผ่าน: " + name; break;
     }
     return {L"อัปเดตไม่สำเร็จ", detail};
+}
+
+namespace {
+const wchar_t kDownloading[] = L"กำลังดาวน์โหลดอัปเดต...";
+const wchar_t kUpdateFailed[] = L"อัปเดตไม่สำเร็จ";
+}  // namespace
+
+Words CheckingFileWords(const std::wstring& localPath) {
+    return {L"กำลังตรวจสอบไฟล์ตัวเกม...", L"ตรวจสอบ " + localPath};
+}
+
+Words DownloadingFileWords(const std::wstring& name, uint64_t received, uint64_t size) {
+    return {kDownloading, L"กำลังดาวน์โหลด " + name + L" (" + FormatSize(received) + L" / " + FormatSize(size) + L")"};
+}
+
+Words DownloadingManyWords(unsigned inFlight, uint64_t done, uint64_t total) {
+    return {kDownloading, L"กำลังดาวน์โหลด " + std::to_wstring(inFlight) + L" ไฟล์พร้อมกัน (" + FormatSize(done) +
+                              L" / " + FormatSize(total) + L")"};
+}
+
+Words ScanningWords(const std::wstring& name, uint64_t scanned, uint64_t oldSize) {
+    return {kDownloading, L"กำลังตรวจหาข้อมูลที่ใช้ซ้ำได้ใน " + name + L" (" + FormatSize(scanned) + L" / " +
+                              FormatSize(oldSize) + L")"};
+}
+
+Words AssemblingWords(const std::wstring& name, uint64_t written, uint64_t size, uint64_t reused, uint64_t fetched,
+                      uint64_t fetchPlanned) {
+    return {kDownloading, L"กำลังประกอบ " + name + L" (" + FormatSize(written) + L" / " + FormatSize(size) +
+                              L") ใช้ข้อมูลเดิม " + FormatSize(reused) + L", ดาวน์โหลด " + FormatSize(fetched) +
+                              L" จาก " + FormatSize(fetchPlanned)};
+}
+
+Words StartFailedWords() { return {kUpdateFailed, L"เริ่มการดาวน์โหลดไม่สำเร็จ"}; }
+
+Words NoRoomWords(uint64_t needed, uint64_t available) {
+    return {L"พื้นที่ดิสก์ไม่พอสำหรับการอัปเดต",
+            L"ต้องมีพื้นที่ว่างอย่างน้อย " + FormatSize(needed) + L" แต่มีว่างอยู่เพียง " + FormatSize(available)};
+}
+
+Words PatcherLacksKeyWords(const std::wstring& localPath) {
+    return {L"อัปเดตตัวแพตช์ไม่สำเร็จ",
+            L"ไฟล์ " + localPath +
+                L" รุ่นใหม่ไม่มีคีย์ที่ใช้ยืนยันลายเซ็นของข้อมูลแพตช์นี้ จึงไม่ได้ติดตั้ง กรุณาแจ้งผู้ให้บริการเกม"};
+}
+
+Words FlushFailedWords(const std::wstring& localPath) {
+    return {kUpdateFailed, L"เขียนไฟล์ลงดิสก์ไม่สำเร็จ (พื้นที่อาจเต็ม): " + localPath};
+}
+
+Words SwapFailedWords(const std::wstring& localPath) {
+    return {L"เขียนทับไฟล์ไม่สำเร็จ", L"ไม่สามารถอัปเดต " + localPath + L" (กรุณาปิดเกมก่อนอัปเดต)"};
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Every text a player reads from the run and the app, in one table: the layers below return codes,
 // these functions give them words.
+#include <cstdint>
 #include <string>
 
 #include "client/Launch.h"
@@ -36,3 +37,16 @@ std::wstring CannotStartText(const std::wstring& programName);
 
 // A file of the plan could not be fetched: the failure status for a result other than verified.
 Words FetchFailureWords(const FetchResult& result, const PlannedFile& file);
+
+// The download path: progress lines and the failures around the swap.
+Words CheckingFileWords(const std::wstring& localPath);
+Words DownloadingFileWords(const std::wstring& name, uint64_t received, uint64_t size);
+Words DownloadingManyWords(unsigned inFlight, uint64_t done, uint64_t total);
+Words ScanningWords(const std::wstring& name, uint64_t scanned, uint64_t oldSize);
+Words AssemblingWords(const std::wstring& name, uint64_t written, uint64_t size, uint64_t reused, uint64_t fetched,
+                      uint64_t fetchPlanned);
+Words StartFailedWords();
+Words NoRoomWords(uint64_t needed, uint64_t available);
+Words PatcherLacksKeyWords(const std::wstring& localPath);
+Words FlushFailedWords(const std::wstring& localPath);
+Words SwapFailedWords(const std::wstring& localPath);
