@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "HooksScope.h"
+#include "PatchTestSite.h"
 #include "TestSupport.h"
 #include "base/StatusBoard.h"
 #include "patch/CheckPool.h"
@@ -131,6 +132,7 @@ TEST(LocalCheck, DecisionsAndOrderAreTheListedOnes) {
     InFolder in(f.dir);
 
     RunState run;
+    run.reporter = &pt::BoardReporter();
     run.manifest.files = f.files;
     run.toDownload.push_back(f.files[0]);  // left over from an earlier run: cleared
     run.bytesTotal = 99;
