@@ -15,7 +15,10 @@ struct Reporter {
     bool (*retryOrCancel)(void* context, const wchar_t* question) = nullptr;
     void (*begin)(void* context) = nullptr;
     void (*end)(void* context, bool ready) = nullptr;
+    // One line of the run's support log (UTF-8, no line end); null: the run keeps no log.
+    void (*log)(void* context, const std::string& line) = nullptr;
 };
 
 void Report(const RunState& run, const std::wstring& headline, const std::wstring& detail, int progress);
 void Report(const RunState& run, const Words& words, int progress);
+void Log(const RunState& run, const std::string& line);

@@ -19,6 +19,10 @@ void Report(const RunState& run, const Words& words, int progress) {
     Report(run, words.headline, words.detail, progress);
 }
 
+void Log(const RunState& run, const std::string& line) {
+    if (run.reporter->log) run.reporter->log(run.reporter->context, line);
+}
+
 namespace {
 
 DWORD EndRun(const Reporter& reporter, bool ready) {

@@ -101,6 +101,9 @@ const Reporter kBoardReporter = {
     },
     [](void*) { BeginRun(); },
     [](void*, bool ready) { ready ? EndRunSuccess() : EndRunFailure(); },
+    [](void* c, const std::string& line) {
+        if (c) static_cast<Answers*>(c)->result->log.push_back(line);
+    },
 };
 
 }  // namespace

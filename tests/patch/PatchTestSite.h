@@ -50,6 +50,7 @@ struct RunResult {
     bool ready = false;
     StatusSnapshot status;
     std::vector<std::wstring> questions;  // what the run asked, in order
+    std::vector<std::string> log;         // the run's support log lines, in order
 };
 // What the next in-process runs are configured with; each run sets its own address and autoClose.
 RunConfig& TestConfig();
