@@ -12,37 +12,26 @@ constexpr DWORD kRangeBuffer = 65536;
 
 std::atomic<unsigned> gHttpSessionsOpened{0};
 
-bool OpenHttpSession(HttpSession& session, std::wstring& failureText) {
+bool OpenHttpSession(HttpSession& session) {
     session.handle.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session.handle) {
-        failureText = L"เปิด WinHTTP session ไม่สำเร็จ";
-        return false;
-    }
+    if (!session.handle) return false;
     ++gHttpSessionsOpened;
     return true;
 }
 
-bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
-                     std::wstring& failureText, size_t bodyCap) {
+GetResult HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body, size_t bodyCap) {
     GetRequest get;
     switch (PrepareGet(session.handle.get(), requestUrl, kManifestTimeouts, get)) {
-    case PrepareStep::Url: failureText = L"URL ไม่ถูกต้อง: " + requestUrl; return false;
-    case PrepareStep::Connect: failureText = L"เชื่อมต่อเซิร์ฟเวอร์ไม่ได้"; return false;
-    case PrepareStep::Request: failureText = L"สร้าง HTTP request ไม่สำเร็จ"; return false;
+    case PrepareStep::Url: return {GetCode::BadUrl};
+    case PrepareStep::Connect: return {GetCode::NoConnection};
+    case PrepareStep::Request: return {GetCode::NoRequest};
     case PrepareStep::Done: break;
     }
     HINTERNET request = get.request.get();
-    const wchar_t* const connectionLost = L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)";
-    if (!SendGet(request)) {
-        failureText = connectionLost;
-        return false;
-    }
+    if (!SendGet(request)) return {GetCode::ConnectionLost};
     const DWORD status = QueryStatus(request);
-    if (status != 200) {
-        failureText = L"เซิร์ฟเวอร์ตอบกลับ HTTP " + std::to_wstring(status);
-        return false;
-    }
+    if (status != 200) return {GetCode::HttpStatus, status};
     // A body cut short is a lost connection: nothing of it may reach the caller as if it were whole.
     uint64_t announced = 0;
     const bool sized = ParseContentLength(QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH), announced);
@@ -50,40 +39,25 @@ bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::
     std::string received;
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
-            failureText = connectionLost;
-            return false;
-        }
+        if (!WinHttpQueryDataAvailable(request, &available)) return {GetCode::ConnectionLost};
         if (available == 0) break;
-        if (available > bodyCap - received.size()) {
-            failureText = L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด";
-            return false;
-        }
+        if (available > bodyCap - received.size()) return {GetCode::TooLarge};
         std::vector<char> scratch(available);
         DWORD read = 0;
-        if (!WinHttpReadData(request, scratch.data(), available, &read)) {
-            failureText = connectionLost;
-            return false;
-        }
+        if (!WinHttpReadData(request, scratch.data(), available, &read)) return {GetCode::ConnectionLost};
         received.append(scratch.data(), read);
     }
-    if (sized && announced != received.size()) {
-        failureText = connectionLost;
-        return false;
-    }
+    if (sized && announced != received.size()) return {GetCode::ConnectionLost};
     body.swap(received);
-    return true;
+    return {};
 }
 
-bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText) {
+GetResult HttpGetToMemory(const std::wstring& requestUrl, std::string& body) {
     RequestTarget target;
-    if (!SplitRequestUrl(requestUrl, target)) {
-        failureText = L"URL ไม่ถูกต้อง: " + requestUrl;
-        return false;
-    }
+    if (!SplitRequestUrl(requestUrl, target)) return {GetCode::BadUrl};
     HttpSession session;
-    if (!OpenHttpSession(session, failureText)) return false;
-    return HttpGetToMemory(session, requestUrl, body, failureText);
+    if (!OpenHttpSession(session)) return {GetCode::NoSession};
+    return HttpGetToMemory(session, requestUrl, body);
 }
 
 RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status) {

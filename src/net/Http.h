@@ -11,19 +11,36 @@
 struct HttpSession {
     UniqueInternet handle;
 };
-bool OpenHttpSession(HttpSession& session, std::wstring& failureText);
+bool OpenHttpSession(HttpSession& session);
 // Sessions opened in this process so far; tests count a run's sessions with it.
 extern std::atomic<unsigned> gHttpSessionsOpened;
 
 // A manifest is a few megabytes at most; a server streaming without end must not exhaust memory.
 constexpr size_t kManifestBodyCap = size_t(64) << 20;
 
-// One blocking GET of the whole body into memory; true exactly when the server answered 200 with at
-// most bodyCap bytes.
-bool HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
-                     std::wstring& failureText, size_t bodyCap = kManifestBodyCap);
+// How a GET of a whole body ended; the run's words for each code are in patch/Words.h.
+enum class GetCode : uint8_t {
+    Ok,
+    BadUrl,          // the address cannot be requested; nothing was sent
+    NoSession,       // WinHTTP could not be opened
+    NoConnection,    // the server could not be connected
+    NoRequest,       // the request could not be made
+    ConnectionLost,  // the request or its answer was lost, or the body was cut short
+    HttpStatus,      // the server answered with httpStatus instead of 200
+    TooLarge,        // the body is longer than the cap
+};
+struct GetResult {
+    GetCode code = GetCode::Ok;
+    uint32_t httpStatus = 0;  // with HttpStatus
+    bool ok() const { return code == GetCode::Ok; }
+};
+
+// One blocking GET of the whole body into memory; Ok exactly when the server answered 200 with at
+// most bodyCap bytes. body is changed only then.
+GetResult HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body,
+                          size_t bodyCap = kManifestBodyCap);
 // The same on a session of its own, for callers outside a run.
-bool HttpGetToMemory(const std::wstring& requestUrl, std::string& body, std::wstring& failureText);
+GetResult HttpGetToMemory(const std::wstring& requestUrl, std::string& body);
 
 // How a GET for bytes [first, last] began (last kOpenEnd: to the end; first 0 and kOpenEnd: no Range header).
 enum class RangeStart : uint8_t {

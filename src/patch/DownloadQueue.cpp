@@ -256,7 +256,6 @@ bool FetchAndSwap(RunState& run) {
     if (swapFailed) return false;
     if (failedDownload != kNone) {
         const Words words = FetchFailureWords(q.failures[failedDownload], q.files[failedDownload]);
-        run.failureText = words.detail;
         Report(q.run, words.headline, words.detail, 0);
         return false;
     }

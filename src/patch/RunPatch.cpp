@@ -34,15 +34,17 @@ DWORD RunStages(RunState& run) {
     Report(run, WordsFor(RunStep::CheckingVersion), 20);
 
     run.fetchUrl = CacheBustingUrl(run.config->manifestUrl, GetTickCount64());
-    if (!OpenHttpSession(run.http, run.failureText) ||
-        !HttpGetToMemory(run.http, run.fetchUrl, run.body, run.failureText)) {
-        Report(run, ConnectionWords(run.failureText), 0);
+    const GetResult manifestGet =
+        OpenHttpSession(run.http) ? HttpGetToMemory(run.http, run.fetchUrl, run.body) : GetResult{GetCode::NoSession};
+    if (!manifestGet.ok()) {
+        Report(run, ConnectionWords(manifestGet, run.fetchUrl), 0);
         return EndRun(*run.reporter, false);
     }
+    GetResult signatureGet;
     const SignatureError signature = VerifyManifestSignature(run.http, run.config->publicKeys, run.fetchUrl,
-                                                             run.body, run.signer, run.failureText);
+                                                             run.body, run.signer, signatureGet);
     if (signature != SignatureError::None) {
-        Report(run, SignatureWords(signature, run.failureText), 0);
+        Report(run, SignatureWords(signature, signatureGet, run.fetchUrl), 0);
         return EndRun(*run.reporter, false);
     }
     if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {

@@ -19,7 +19,6 @@ struct RunState {
     std::wstring fetchUrl;
     std::string body;
     std::optional<PublicKey> signer;  // the key that signed body; none when the patcher carries no keys
-    std::wstring failureText;
     PatchManifest manifest;
     std::vector<ManifestFile> toDownload;
     uint64_t bytesTotal = 0;

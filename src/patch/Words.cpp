@@ -3,6 +3,7 @@
 #include <new>
 
 #include "text/SizeText.h"
+#include "trust/SignatureFile.h"
 #include "text/Text.h"
 
 namespace {
@@ -23,14 +24,31 @@ Words WordsFor(RunStep step) {
     return {};
 }
 
-Words ConnectionWords(const std::wstring& failureText) { return {L"เกิดข้อผิดพลาดในการเชื่อมต่อ", failureText}; }
+std::wstring GetFailureText(const GetResult& result, const std::wstring& url) {
+    switch (result.code) {
+    case GetCode::Ok: break;
+    case GetCode::BadUrl: return L"URL ไม่ถูกต้อง: " + url;
+    case GetCode::NoSession: return L"เปิด WinHTTP session ไม่สำเร็จ";
+    case GetCode::NoConnection: return L"เชื่อมต่อเซิร์ฟเวอร์ไม่ได้";
+    case GetCode::NoRequest: return L"สร้าง HTTP request ไม่สำเร็จ";
+    case GetCode::ConnectionLost: return L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)";
+    case GetCode::HttpStatus: return L"เซิร์ฟเวอร์ตอบกลับ HTTP " + std::to_wstring(result.httpStatus);
+    case GetCode::TooLarge: return L"ข้อมูลจากเซิร์ฟเวอร์มีขนาดใหญ่เกินกำหนด";
+    }
+    return {};
+}
 
-Words SignatureWords(SignatureError error, const std::wstring& failureText) {
+Words ConnectionWords(const GetResult& result, const std::wstring& url) {
+    return {L"เกิดข้อผิดพลาดในการเชื่อมต่อ", GetFailureText(result, url)};
+}
+
+Words SignatureWords(SignatureError error, const GetResult& fetch, const std::wstring& fetchUrl) {
     switch (error) {
     case SignatureError::None: break;
     case SignatureError::Unreachable:
         return {kBadManifestHeadline,
-                L"ดึงลายเซ็นของไฟล์ manifest.json จากเซิร์ฟเวอร์ไม่สำเร็จ (" + failureText + L")"};
+                L"ดึงลายเซ็นของไฟล์ manifest.json จากเซิร์ฟเวอร์ไม่สำเร็จ (" +
+                    GetFailureText(fetch, SignatureFetchUrl(fetchUrl)) + L")"};
     case SignatureError::BadSignature:
         return {kBadManifestHeadline,
                 L"ลายเซ็นของไฟล์ manifest.json ไม่ถูกต้อง ไม่สามารถยืนยันได้ว่าข้อมูลแพตช์มาจากผู้ให้บริการเกม"};

@@ -16,9 +16,12 @@ struct Words {
 
 enum class RunStep { Starting, CheckingVersion, BadManifest, Cancelled };
 Words WordsFor(RunStep step);
-// The manifest could not be fetched; failureText says why.
-Words ConnectionWords(const std::wstring& failureText);
-Words SignatureWords(SignatureError error, const std::wstring& failureText);
+// Why a GET of url failed, as the status's detail says it.
+std::wstring GetFailureText(const GetResult& result, const std::wstring& url);
+// The manifest at url could not be fetched.
+Words ConnectionWords(const GetResult& result, const std::wstring& url);
+// The manifest fetched from fetchUrl failed its signature check; fetch is the signature file's GET.
+Words SignatureWords(SignatureError error, const GetResult& fetch, const std::wstring& fetchUrl);
 // The run's end when the game is ready: nothing was downloaded, or downloaded files.
 Words CompletionWords(const std::string& version, size_t downloaded);
 // The run ended on an exception: this headline, and the detail for the exception being handled (call

@@ -35,14 +35,14 @@ const PublicKey* SignedByCarriedKey(const std::vector<PublicKey>& keys, const st
 
 SignatureError VerifyManifestSignature(HttpSession& session, const std::vector<PublicKey>& keys,
                                        const std::wstring& fetchUrl, const std::string& body,
-                                       std::optional<PublicKey>& signer, std::wstring& failureText) {
+                                       std::optional<PublicKey>& signer, GetResult& fetch) {
     signer.reset();
     if (keys.empty()) return SignatureError::None;
 
     std::string signatureBytes;
     // Anything longer than a signature file can be is refused without reading it all.
-    if (!HttpGetToMemory(session, SignatureFetchUrl(fetchUrl), signatureBytes, failureText, kSignatureFileLimit + 1))
-        return SignatureError::Unreachable;
+    fetch = HttpGetToMemory(session, SignatureFetchUrl(fetchUrl), signatureBytes, kSignatureFileLimit + 1);
+    if (!fetch.ok()) return SignatureError::Unreachable;
     ManifestSignature signature;
     const PublicKey* key =
         ParseSignatureFile(signatureBytes, signature) ? SignedByCarriedKey(keys, body, signature) : nullptr;

@@ -8,7 +8,7 @@
 
 enum class SignatureError {
     None,
-    Unreachable,   // the signature file could not be fetched; failureText says why
+    Unreachable,   // the signature file could not be fetched; fetch says why
     BadSignature,  // unreadable, or made by none of the keys, or not over these bytes
     BadExpiry,     // the manifest's expiry member is malformed
     Expired,
@@ -19,4 +19,4 @@ enum class SignatureError {
 // key that made the signature. Without keys it does nothing at all and signer stays empty.
 SignatureError VerifyManifestSignature(HttpSession& session, const std::vector<PublicKey>& keys,
                                        const std::wstring& fetchUrl, const std::string& body,
-                                       std::optional<PublicKey>& signer, std::wstring& failureText);
+                                       std::optional<PublicKey>& signer, GetResult& fetch);

@@ -34,8 +34,7 @@ struct Outcome {
 Outcome Download(const std::string& url, const std::wstring& temp, uint64_t size, const std::string& sha) {
     Outcome o;
     HttpSession session;
-    std::wstring failure;
-    if (!OpenHttpSession(session, failure)) {
+    if (!OpenHttpSession(session)) {
         ADD_FAILURE() << "no session";
         return o;
     }
@@ -171,8 +170,7 @@ TEST_F(Downloads, LargeFilesThroughEveryEnding) {
         {"extra-open/300000", false, sha, FetchCode::WrongSize},
     };
     HttpSession session;
-    std::wstring failure;
-    ASSERT_TRUE(OpenHttpSession(session, failure));
+    ASSERT_TRUE(OpenHttpSession(session));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
         const DownloadFile file{qt::Wide(qt::FaultUrl(c.fault, "dl/many-chunks.bin")), temp, big.size(), c.sha,

@@ -76,8 +76,7 @@ std::vector<qt::ServerRequest> Seen(const qt::LogMark& mark, const std::string& 
     const std::string settle = "/" + site + "/log-settled";
     for (const std::string& url : {qt::HttpUrl(site + "/log-settled"), qt::FaultUrl("", site + "/log-settled")}) {
         std::string body;
-        std::wstring failure;
-        HttpGetToMemory(qt::Wide(url), body, failure);  // a 404, wanted only for its log line
+        HttpGetToMemory(qt::Wide(url), body);  // a 404, wanted only for its log line
     }
     std::vector<qt::ServerRequest> seen;
     for (int i = 0; i < 300 && qt::RequestsFor(mark, settle).size() < 2; ++i) Sleep(10);

@@ -199,6 +199,13 @@ TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
     pt::RunResult refused = pt::RunInProcess(game, "http://localhost:1/patch/manifest.json");
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
+    EXPECT_EQ(refused.status.detail, L"เชื่อมต่อเซิร์ฟเวอร์อัปเดตไม่สำเร็จ (ตรวจสอบอินเทอร์เน็ต)");
+
+    // The address as it was requested, cache-busting query included.
+    pt::RunResult unusable = pt::RunInProcess(game, "ftp://localhost/manifest.json");
+    EXPECT_EQ(unusable.exitCode, 1);
+    EXPECT_EQ(unusable.status.detail.rfind(L"URL ไม่ถูกต้อง: ftp://localhost/manifest.json?t=", 0), 0u)
+        << qt::Utf8(unusable.status.detail);
 
     // A manifest cut short is a lost connection, not an unreadable manifest.
     qt::WriteBytes(site.root + L"\\manifest.json",
