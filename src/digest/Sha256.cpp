@@ -1,27 +1,16 @@
 #include "digest/Sha256.h"
 
-#include <atomic>
-
 #include "digest/FileHash.h"
 
-namespace {
-// -1 until first use, then a DigestBackend value.
-std::atomic<int> g_backend{-1};
-}  // namespace
-
+// The SHA instructions are the core's fast engine; a processor without them hashes through CNG, so
+// the two choices are one.
 DigestBackend ActiveDigestBackend() {
-    int b = g_backend.load(std::memory_order_relaxed);
-    if (b < 0) {
-        b = static_cast<int>(Sha256CpuHasShaExtensions() ? DigestBackend::ShaExtensions : DigestBackend::Cng);
-        g_backend.store(b, std::memory_order_relaxed);
-    }
-    return static_cast<DigestBackend>(b);
+    return Sha256ActiveEngine() == Sha256Engine::ShaExtensions ? DigestBackend::ShaExtensions : DigestBackend::Cng;
 }
 
 DigestBackend SelectDigestBackend(DigestBackend backend) {
-    if (backend == DigestBackend::ShaExtensions && !Sha256CpuHasShaExtensions()) backend = DigestBackend::Cng;
-    g_backend.store(static_cast<int>(backend), std::memory_order_relaxed);
-    return backend;
+    Sha256SelectEngine(backend == DigestBackend::ShaExtensions ? Sha256Engine::ShaExtensions : Sha256Engine::Portable);
+    return ActiveDigestBackend();
 }
 
 bool Sha256Begin(Sha256Stream& s) {

@@ -11,7 +11,8 @@
 // Where the digest is computed: the processor's SHA instructions when it has them, else CNG.
 enum class DigestBackend { ShaExtensions, Cng };
 DigestBackend ActiveDigestBackend();
-// For tests and measurements; asking for ShaExtensions without them keeps Cng. Returns the backend now used.
+// For tests and measurements (it selects the core's engine too); asking for ShaExtensions without them
+// keeps Cng. Returns the backend now used.
 DigestBackend SelectDigestBackend(DigestBackend backend);
 
 struct Sha256Stream {
