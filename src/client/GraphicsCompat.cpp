@@ -6,7 +6,6 @@
 #include <cwctype>
 
 #include "base/Hooks.h"
-#include "client/ClientFacts.h"
 
 std::vector<std::wstring> EnumerateAdapterDeviceIds() {
     std::vector<std::wstring> ids;
@@ -20,6 +19,9 @@ std::vector<std::wstring> EnumerateAdapterDeviceIds() {
 }
 
 namespace {
+
+constexpr wchar_t kCompatLayerDll[] = L"ddraw.dll";
+constexpr wchar_t kCompatSettingsFile[] = L"DDrawCompat-QirellQX.ini";
 
 bool HasDedicatedVendor(const std::wstring& deviceId) {
     std::wstring upper = deviceId;

@@ -14,6 +14,11 @@
 
 namespace {
 
+constexpr wchar_t kLaunchToken[] = L"4vqe4";
+constexpr wchar_t kStartMarkerName[] = L"QIRELL_PATCHER_OK";
+constexpr wchar_t kStartMarkerValue[] = L"1";
+constexpr wchar_t kDisplaySettingsKey[] = L"Software\\Morvane Soft\\Skelvard";
+
 const wchar_t* const kDisplaySettingNames[] = {
     L"SOUNDMODE",        L"SPEAKERTYPE", L"DIGITALRATETYPE", L"DIGITALBITSTYPE", L"GUIDDRIVER",  L"GUIDDEVICE",
     L"DEVICENAME",       L"PROVIDERNAME", L"ISFULLSCREENMODE", L"WIDTH",          L"HEIGHT",      L"BITPERPIXEL",

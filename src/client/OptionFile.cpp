@@ -2,11 +2,13 @@
 
 #include <cstdio>
 
-#include "client/ClientFacts.h"
 #include "client/OptionFile.h"
 
 namespace {
 
+constexpr wchar_t kSaveDataDir[] = L"savedata";
+constexpr wchar_t kOptionFile[] = L"savedata\\OptionInfo.lua";
+constexpr wchar_t kShowNameMarker[] = L"savedata\\showname-v3.done";
 constexpr wchar_t kOptionSideFile[] = L"savedata\\OptionInfo.lua.patch.tmp";
 
 bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
