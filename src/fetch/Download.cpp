@@ -35,13 +35,18 @@ void Report(Transfer& t, int64_t change) {
     if (t.progress.report) t.progress.report(t.progress.context, t.received, change);
 }
 
+// The system's error goes with the failures that a system call ended.
 Outcome Ended(Transfer& t, FetchCode code, Outcome outcome) {
     t.result.code = code;
+    if (code == FetchCode::ConnectionLost || code == FetchCode::WriteFailed || outcome == Outcome::BodyBroken)
+        t.result.systemError = GetLastError();
     return outcome;
 }
 
 bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, FetchResult& result) {
-    switch (PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get)) {
+    const PrepareStep step = PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get);
+    result.systemError = step == PrepareStep::Done ? 0 : GetLastError();
+    switch (step) {
     case PrepareStep::Url: result.code = FetchCode::BadUrl; return false;
     case PrepareStep::Connect: result.code = FetchCode::NoConnection; return false;
     case PrepareStep::Request: result.code = FetchCode::NoRequest; return false;
@@ -181,7 +186,7 @@ FetchResult DownloadVerifiedFile(HttpSession& session, const DownloadFile& file,
     UniqueFile sideFile(CreateFileW(file.tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sideFile) {
-        result.code = FetchCode::NoSideFile;
+        result = {FetchCode::NoSideFile, 0, GetLastError()};
         return result;
     }
     Transfer t{file, progress, cancel, result, sideFile.get(), Sha256Stream{}, 0, 0, {}};

@@ -25,7 +25,8 @@ enum class FetchCode : uint8_t {
 
 struct FetchResult {
     FetchCode code = FetchCode::Verified;
-    uint32_t httpStatus = 0;  // with HttpStatus
+    uint32_t httpStatus = 0;   // with HttpStatus
+    uint32_t systemError = 0;  // the Win32 or WinHTTP error behind a failure, when there was one
 };
 
 inline bool IsVerified(const FetchResult& result) { return result.code == FetchCode::Verified; }

@@ -20,16 +20,22 @@ bool OpenHttpSession(HttpSession& session) {
     return true;
 }
 
+namespace {
+
+GetResult Failed(GetCode code) { return {code, 0, GetLastError()}; }
+
+}  // namespace
+
 GetResult HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body, size_t bodyCap) {
     GetRequest get;
     switch (PrepareGet(session.handle.get(), requestUrl, kManifestTimeouts, get)) {
     case PrepareStep::Url: return {GetCode::BadUrl};
-    case PrepareStep::Connect: return {GetCode::NoConnection};
-    case PrepareStep::Request: return {GetCode::NoRequest};
+    case PrepareStep::Connect: return Failed(GetCode::NoConnection);
+    case PrepareStep::Request: return Failed(GetCode::NoRequest);
     case PrepareStep::Done: break;
     }
     HINTERNET request = get.request.get();
-    if (!SendGet(request)) return {GetCode::ConnectionLost};
+    if (!SendGet(request)) return Failed(GetCode::ConnectionLost);
     const DWORD status = QueryStatus(request);
     if (status != 200) return {GetCode::HttpStatus, status};
     // A body cut short is a lost connection: nothing of it may reach the caller as if it were whole.
@@ -39,15 +45,15 @@ GetResult HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, 
     std::string received;
     for (;;) {
         DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) return {GetCode::ConnectionLost};
+        if (!WinHttpQueryDataAvailable(request, &available)) return Failed(GetCode::ConnectionLost);
         if (available == 0) break;
         if (available > bodyCap - received.size()) return {GetCode::TooLarge};
         std::vector<char> scratch(available);
         DWORD read = 0;
-        if (!WinHttpReadData(request, scratch.data(), available, &read)) return {GetCode::ConnectionLost};
+        if (!WinHttpReadData(request, scratch.data(), available, &read)) return Failed(GetCode::ConnectionLost);
         received.append(scratch.data(), read);
     }
-    if (sized && announced != received.size()) return {GetCode::ConnectionLost};
+    if (sized && announced != received.size()) return Failed(GetCode::ConnectionLost);
     body.swap(received);
     return {};
 }
@@ -56,7 +62,7 @@ GetResult HttpGetToMemory(const std::wstring& requestUrl, std::string& body) {
     RequestTarget target;
     if (!SplitRequestUrl(requestUrl, target)) return {GetCode::BadUrl};
     HttpSession session;
-    if (!OpenHttpSession(session)) return {GetCode::NoSession};
+    if (!OpenHttpSession(session)) return Failed(GetCode::NoSession);
     return HttpGetToMemory(session, requestUrl, body);
 }
 

@@ -31,7 +31,8 @@ enum class GetCode : uint8_t {
 };
 struct GetResult {
     GetCode code = GetCode::Ok;
-    uint32_t httpStatus = 0;  // with HttpStatus
+    uint32_t httpStatus = 0;   // with HttpStatus
+    uint32_t systemError = 0;  // the Win32 or WinHTTP error behind a failure, when there was one
     bool ok() const { return code == GetCode::Ok; }
 };
 

@@ -229,6 +229,9 @@ bool Attempt(Delta& d) {
     side.reset();
     if (result != AssemblyResult::Done || check != FetchCode::Verified) return abandon();
     Publish(d, true);
+    Log(*d.context.run, "assemble " + d.entry.path + ": " + std::to_string(d.entry.size ? d.state.reused * 100 / d.entry.size : 0) +
+                            " % reused (" + std::to_string(d.state.reused) + " bytes), " +
+                            std::to_string(d.state.fetched) + " bytes fetched");
     return true;
 }
 

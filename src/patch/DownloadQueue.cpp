@@ -13,6 +13,7 @@
 
 #include "base/StatusBoard.h"
 #include "patch/Fetch.h"
+#include "patch/LogLines.h"
 #include "patch/Words.h"
 #include "patch/RunState.h"
 #include "base/Hooks.h"
@@ -117,6 +118,9 @@ void RunAndRecord(Worker& w, size_t index) {
     FetchResult failure;
     std::exception_ptr error;
     const bool verified = RunOne(w, index, failure, error);
+    const PlannedFile& file = q.files[index];
+    Log(q.run, "fetch " + file.entry.path + " (" + LogText(file.way) + ", " + std::to_string(file.entry.size) +
+                   " bytes): " + (error ? std::string("failed on an exception") : LogText(failure)));
     {
         std::lock_guard<std::mutex> guard(q.lock);
         --q.inFlight;

@@ -5,6 +5,7 @@
 #include "base/Handle.h"
 #include "base/StatusBoard.h"
 #include "trust/PatcherTrust.h"
+#include "patch/LogLines.h"
 #include "patch/RunState.h"
 #include "patch/Words.h"
 #include "patch/SpaceCheck.h"
@@ -40,6 +41,8 @@ bool FolderHasRoom(const RunState& run) {
     }
     const uint64_t needed = PeakExtraBytes(steps, run.plan.connections);
     if (needed <= available.QuadPart) return true;
+    Log(run, "not enough disk space: " + std::to_string(needed) + " bytes needed, " +
+                 std::to_string(available.QuadPart) + " free");
     Report(run, NoRoomWords(needed, available.QuadPart), 0);
     return false;
 }
@@ -56,13 +59,16 @@ void PrepareTarget(const std::wstring& localPath, bool self) {
         SetFileAttributesW(localPath.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
 }
 
-bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath, bool self) {
+bool SwapIntoPlace(const std::wstring& tempPath, const std::wstring& localPath, bool self, int* attempts,
+                   uint32_t* lastError) {
     // The running executable can be renamed but not overwritten; start-up deletes the .old next time.
     const std::wstring aside = localPath + L".old";
     for (int attempt = 0; attempt < kSwapAttempts; ++attempt) {
+        if (attempts) *attempts = attempt + 1;
         const bool movedAside = self && MoveFileExW(localPath.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING);
         if (MoveFileExW(tempPath.c_str(), localPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
+        if (lastError) *lastError = GetLastError();
         if (movedAside) MoveFileExW(aside.c_str(), localPath.c_str(), 0);
         Sleep(kSwapPauseMs);
     }
@@ -81,17 +87,26 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
     const std::wstring& localPath = file.localPath;
     const std::wstring& tempPath = file.sidePath;
     if (file.ownExecutable && !NewPatcherKeepsTrust(tempPath, run.signer)) {
+        Log(run, "swap " + file.entry.path + " refused: the new patcher lacks the key that signed this manifest");
         DeleteFileW(tempPath.c_str());
         Report(run, PatcherLacksKeyWords(localPath), 0);
         return false;
     }
     if (file.ownExecutable && !FlushToDisk(tempPath)) {
+        Log(run, "swap " + file.entry.path + " failed: the new patcher could not be flushed" +
+                     SystemErrorText(GetLastError()));
         DeleteFileW(tempPath.c_str());
         Report(run, FlushFailedWords(localPath), 0);
         return false;
     }
     PrepareTarget(localPath, file.ownExecutable);
-    if (!SwapIntoPlace(tempPath, localPath, file.ownExecutable)) {
+    int attempts = 0;
+    uint32_t error = 0;
+    const bool swapped = SwapIntoPlace(tempPath, localPath, file.ownExecutable, &attempts, &error);
+    if (attempts > 1 || !swapped)
+        Log(run, "swap " + file.entry.path + ": " + (swapped ? "in place" : "failed") + " after " +
+                     std::to_string(attempts) + " attempts, the target was held" + SystemErrorText(error));
+    if (!swapped) {
         DeleteFileW(tempPath.c_str());
         Report(run, SwapFailedWords(localPath), 0);
         return false;

@@ -2,9 +2,13 @@
 
 #include "client/OptionFile.h"
 #include "trust/ManifestSignature.h"
+#include "patch/LogLines.h"
 #include "patch/RunState.h"
 #include "patch/Words.h"
 #include "net/Http.h"
+#include "text/Hex.h"
+#include "text/Text.h"
+#include "trust/SignatureFile.h"
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
     const wchar_t* separator = manifestUrl.find(L'?') != std::wstring::npos ? L"&t=" : L"?t=";
@@ -25,9 +29,25 @@ void Log(const RunState& run, const std::string& line) {
 
 namespace {
 
-DWORD EndRun(const Reporter& reporter, bool ready) {
-    reporter.end(reporter.context, ready);
-    return ready ? 0 : 1;
+std::string ManifestLine(const RunState& run) {
+    std::string line = "manifest " + WideToUtf8(run.fetchUrl) + ": version \"" + run.manifest.version + "\", " +
+                       std::to_string(run.manifest.files.size()) + " files, ";
+    if (run.signer) {
+        const KeyId id = KeyIdOf(*run.signer);
+        line += "signed by key " + HexLower(id.data(), id.size());
+    } else {
+        line += "signature not checked (no keys)";
+    }
+    return line;
+}
+
+DWORD EndRun(const RunState& run, bool ready) {
+    const DWORD exitCode = ready ? 0 : 1;
+    const uint64_t ms = GetTickCount64() - run.startTicks;
+    Log(run, std::string("end: exit ") + std::to_string(exitCode) + (ready ? " (ready)" : " (failed)") + " after " +
+                 std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s");
+    run.reporter->end(run.reporter->context, ready);
+    return exitCode;
 }
 
 DWORD RunStages(RunState& run) {
@@ -35,35 +55,48 @@ DWORD RunStages(RunState& run) {
 
     run.fetchUrl = CacheBustingUrl(run.config->manifestUrl, GetTickCount64());
     const GetResult manifestGet =
-        OpenHttpSession(run.http) ? HttpGetToMemory(run.http, run.fetchUrl, run.body) : GetResult{GetCode::NoSession};
+        OpenHttpSession(run.http) ? HttpGetToMemory(run.http, run.fetchUrl, run.body)
+                                  : GetResult{GetCode::NoSession, 0, GetLastError()};
     if (!manifestGet.ok()) {
+        Log(run, "manifest " + WideToUtf8(run.fetchUrl) + " failed: " + LogText(manifestGet));
         Report(run, ConnectionWords(manifestGet, run.fetchUrl), 0);
-        return EndRun(*run.reporter, false);
+        return EndRun(run, false);
     }
     GetResult signatureGet;
     const SignatureError signature = VerifyManifestSignature(run.http, run.config->publicKeys, run.fetchUrl,
                                                              run.body, run.signer, signatureGet);
     if (signature != SignatureError::None) {
+        Log(run, "manifest refused: " + LogText(signature) +
+                     (signature == SignatureError::Unreachable ? ", " + LogText(signatureGet) : std::string()));
         Report(run, SignatureWords(signature, signatureGet, run.fetchUrl), 0);
-        return EndRun(*run.reporter, false);
+        return EndRun(run, false);
     }
     if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
+        Log(run, "manifest refused: not a readable manifest with files (" + std::to_string(run.body.size()) +
+                     " bytes)");
         Report(run, WordsFor(RunStep::BadManifest), 0);
-        return EndRun(*run.reporter, false);
+        return EndRun(run, false);
     }
+    Log(run, ManifestLine(run));
 
     CheckLocalFiles(run);
     SelectRemovals(run);
 
     const bool anythingToChange =
         !run.toDownload.empty() || !run.dirsToRemove.empty() || !run.filesToRemove.empty();
-    if (anythingToChange && !WaitUntilClientClosed(run)) return EndRun(*run.reporter, false);
-    if (!DownloadAndReplace(run)) return EndRun(*run.reporter, false);
+    Log(run, std::to_string(run.toDownload.size()) + " files to fetch (" + std::to_string(run.bytesTotal) +
+                 " bytes), " + std::to_string(run.filesToRemove.size()) + " files and " +
+                 std::to_string(run.dirsToRemove.size()) + " folders to remove");
+    if (anythingToChange && !WaitUntilClientClosed(run)) {
+        Log(run, "the game is running and the player cancelled");
+        return EndRun(run, false);
+    }
+    if (!DownloadAndReplace(run)) return EndRun(run, false);
 
     RemoveListed(run);
     FixOptionFile();
     Report(run, CompletionWords(run.manifest.version, run.toDownload.size()), 1000);
-    return EndRun(*run.reporter, true);
+    return EndRun(run, true);
 }
 
 }  // namespace
@@ -74,15 +107,18 @@ DWORD RunPatch(const RunConfig& config, const Reporter& reporter) {
         RunState run;
         run.config = &config;
         run.reporter = &reporter;
+        run.startTicks = GetTickCount64();
         return RunStages(run);
     } catch (...) {
         // Out of memory here or on a helper thread: an honest failure, never the end of the process.
         const wchar_t* text = CaughtFailureText();
         try {
             reporter.status(reporter.context, kRunFailedHeadline, text, 0);
+            if (reporter.log) reporter.log(reporter.context, "end: exit 1 (failed on an exception)");
         } catch (...) {
             // Not even the status could be written; the run still ends failed.
         }
-        return EndRun(reporter, false);
+        reporter.end(reporter.context, false);
+        return 1;
     }
 }

@@ -15,6 +15,7 @@
 struct RunState {
     const RunConfig* config = nullptr;
     const Reporter* reporter = nullptr;
+    uint64_t startTicks = 0;  // GetTickCount64 when the run began
     HttpSession http;  // the run's one session: the manifest fetch and every download
     std::wstring fetchUrl;
     std::string body;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include "TestSupport.h"
 #include "patch/Reporter.h"
@@ -86,6 +87,7 @@ namespace {
 struct Answers {
     std::vector<bool> retries;
     RunResult* result;
+    std::mutex logLock;  // helper threads log too
 };
 
 const Reporter kBoardReporter = {
@@ -102,7 +104,10 @@ const Reporter kBoardReporter = {
     [](void*) { BeginRun(); },
     [](void*, bool ready) { ready ? EndRunSuccess() : EndRunFailure(); },
     [](void* c, const std::string& line) {
-        if (c) static_cast<Answers*>(c)->result->log.push_back(line);
+        if (!c) return;
+        Answers& a = *static_cast<Answers*>(c);
+        std::lock_guard<std::mutex> hold(a.logLock);
+        a.result->log.push_back(line);
     },
 };
 

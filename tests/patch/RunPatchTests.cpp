@@ -37,6 +37,13 @@ void Put(const std::wstring& game, const std::string& rel, const std::string& by
 
 std::string Get(const std::wstring& game, const std::string& rel) { return qt::ReadBytes(At(game, rel)); }
 
+// The support log line that begins with start, or "" when the run wrote none.
+std::string LogLine(const pt::RunResult& r, const std::string& start) {
+    for (const std::string& line : r.log)
+        if (line.rfind(start, 0) == 0) return line;
+    return "";
+}
+
 bool NoSideFiles(const std::wstring& dir) {
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
@@ -194,6 +201,7 @@ TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
     EXPECT_FALSE(missing.ready);
     EXPECT_EQ(missing.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
     EXPECT_EQ(missing.status.detail, L"เซิร์ฟเวอร์ตอบกลับ HTTP 404");
+    EXPECT_NE(LogLine(missing, "manifest ").find(" failed: HTTP 404"), std::string::npos) << LogLine(missing, "manifest ");
     EXPECT_EQ(missing.status.progress, 0);
 
     pt::RunResult refused = pt::RunInProcess(game, "http://localhost:1/patch/manifest.json");
@@ -261,6 +269,14 @@ TEST(Failures, ThirdOfFiveFailingLeavesOneAndTwoNewAndTheNextRunFetchesOnlyTheRe
     EXPECT_EQ(Get(game, "f2.bin"), "new 2");
     for (int i = 3; i <= 5; ++i) EXPECT_EQ(Get(game, "f" + std::to_string(i) + ".bin"), "old " + std::to_string(i));
     EXPECT_TRUE(NoSideFiles(game));
+    const std::string manifestLine = LogLine(first, "manifest ");
+    EXPECT_EQ(manifestLine.rfind("manifest " + url + "?t=", 0), 0u) << manifestLine;
+    EXPECT_NE(manifestLine.find(": version \"5\", 5 files, signature not checked (no keys)"), std::string::npos);
+    EXPECT_EQ(LogLine(first, "5 files to fetch"), "5 files to fetch (25 bytes), 0 files and 0 folders to remove");
+    EXPECT_EQ(LogLine(first, "fetch f2.bin"), "fetch f2.bin (whole, 5 bytes): verified");
+    EXPECT_EQ(LogLine(first, "fetch f3.bin"), "fetch f3.bin (whole, 5 bytes): HTTP 404");
+    EXPECT_EQ(LogLine(first, "fetch f4.bin"), "");  // never started
+    EXPECT_EQ(LogLine(first, "end: ").rfind("end: exit 1 (failed) after ", 0), 0u) << LogLine(first, "end: ");
 
     entries[2].publish = true;
     pt::Publish(site, "5", entries);
@@ -269,6 +285,8 @@ TEST(Failures, ThirdOfFiveFailingLeavesOneAndTwoNewAndTheNextRunFetchesOnlyTheRe
     std::vector<std::string> log = pt::TargetsSince(mark, 4);
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(second.status.detail, L"เวอร์ชันแพตช์: 5 · อัปเดต 3 ไฟล์เรียบร้อยแล้ว");
+    EXPECT_EQ(LogLine(second, "3 files to fetch"), "3 files to fetch (15 bytes), 0 files and 0 folders to remove");
+    EXPECT_EQ(LogLine(second, "end: ").rfind("end: exit 0 (ready) after ", 0), 0u) << LogLine(second, "end: ");
     EXPECT_EQ(pt::CountStartingWith(log, "/fiveof/files/f1.bin"), 0u);
     EXPECT_EQ(pt::CountStartingWith(log, "/fiveof/files/f2.bin"), 0u);
     for (int i = 3; i <= 5; ++i)
@@ -289,6 +307,8 @@ TEST(Failures, LockedTargetFailsAfterRetriesAndNamesThePath) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.status.headline, L"เขียนทับไฟล์ไม่สำเร็จ");
     EXPECT_EQ(r.status.detail, L"ไม่สามารถอัปเดต locked.bin (กรุณาปิดเกมก่อนอัปเดต)");
+    EXPECT_EQ(LogLine(r, "swap locked.bin"),
+              "swap locked.bin: failed after 30 attempts, the target was held (error 5)");
     EXPECT_EQ(r.status.progress, 0);
     EXPECT_EQ(Get(game, "first.bin"), "one");
     EXPECT_EQ(Get(game, "locked.bin"), "held");
