@@ -1,5 +1,6 @@
 #include "app/RunReporter.h"
 
+#include "app/SupportLog.h"
 #include "base/StatusBoard.h"
 
 namespace {
@@ -14,9 +15,13 @@ bool RetryOrCancel(void*, const wchar_t* question) {
     return window && SendMessageW(window, WM_ASK_RETRY, 0, reinterpret_cast<LPARAM>(question)) == IDRETRY;
 }
 
-void End(void*, bool ready) { ready ? EndRunSuccess() : EndRunFailure(); }
+void End(void*, bool ready) {
+    FlushLog();
+    ready ? EndRunSuccess() : EndRunFailure();
+}
 
-const Reporter kWindowReporter = {nullptr, Status, RetryOrCancel, [](void*) { BeginRun(); }, End};
+const Reporter kWindowReporter = {nullptr, Status, RetryOrCancel, [](void*) { BeginRun(); }, End,
+                                  [](void*, const std::string& line) { AppendLog(line); }};
 
 }  // namespace
 

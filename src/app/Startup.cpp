@@ -12,10 +12,13 @@
 #include "app/OwnStamp.h"
 #include "app/RunReporter.h"
 #include "app/Settings.h"
+#include "app/SupportLog.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "patch/RunPatch.h"
 #include "patch/Words.h"
+#include "text/Text.h"
+#include "version.h"
 
 namespace {
 
@@ -100,6 +103,10 @@ SIZE ClientSizeForDpi(int dpi) { return {MulDiv(500, dpi, 96), MulDiv(265, dpi, 
 
 void StartPatchRun() {
     if (Board().busy) return;
+    wchar_t folder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    AppendLog("start: QirellPatcher " QIRELL_VERSION_TEXT ", folder " + WideToUtf8(folder) + ", address " +
+              WideToUtf8(Settings().manifestUrl) + ", command line " + WideToUtf8(GetCommandLineW()));
     HWND button = MainButton();
     EnableWindow(button, FALSE);
     SetWindowTextW(button, L"กำลังอัปเดต...");
@@ -113,9 +120,12 @@ void StartPatchRun() {
 
 int RunApplication(HINSTANCE instance, int showCommand) {
     BindToOwnFolder();
+    OpenLog(PatcherDataFolder());
     DeleteFileW((Settings().exeName + L".old").c_str());
     // A block that cannot be read may have held keys: running without them would check no signatures.
     if (!ApplyOwnStamp()) {
+        AppendLog("start refused: the patcher's stamp block is damaged");
+        FlushLog();
         MessageBoxW(nullptr, kDamagedStampText, kMessageCaption, MB_OK | MB_ICONWARNING);
         return 1;
     }
@@ -131,6 +141,8 @@ int RunApplication(HINSTANCE instance, int showCommand) {
     }
 
     if (!Settings().allowNoArchive && GetFileAttributesW(kDataArchive) == INVALID_FILE_ATTRIBUTES) {
+        AppendLog("start refused: no data.qpa in the folder");
+        FlushLog();
         MessageBoxW(nullptr, kNoArchiveText, kMessageCaption, MB_OK | MB_ICONWARNING);
         return 1;
     }

@@ -265,3 +265,26 @@ TEST(Coalescing, ABurstOfUpdatesNeverLosesTheEndNotification) {
     DestroyWindow(w);
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
 }
+
+TEST(SupportLog, ARunAppendsItsLinesAndAFullLogIsKeptAsTheOlderFile) {
+    const std::wstring data = qt::FreshDir(L"app-localappdata");
+    wchar_t previous[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"LOCALAPPDATA", previous, MAX_PATH);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", data.c_str());  // the patcher inherits it
+    const std::wstring folder = data + L"\\QirellPatcher";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::string old(1024 * 1024 - 100, 'o');
+    qt::WriteBytes(folder + L"\\QirellPatcher.log", old);
+
+    std::wstring game = GameWithExe(L"supportlog");
+    const std::wstring url = qt::Wide(PublishUpToDate(game, "app-supportlog"));
+    qt::ProcessResult run = qt::RunProcess(game + L"\\QirellPatcher.exe", L"--auto-close --url " + url, game);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", previous);
+    EXPECT_EQ(run.exitCode, 0u);
+
+    EXPECT_EQ(qt::ReadBytes(folder + L"\\QirellPatcher.log.1"), old);
+    const std::string log = qt::ReadBytes(folder + L"\\QirellPatcher.log");
+    for (const std::string& part : {std::string("start: QirellPatcher "), "--auto-close --url " + qt::Utf8(url),
+                                    std::string("0 files to fetch"), std::string("end: exit 0 (ready) after ")})
+        EXPECT_NE(log.find(part), std::string::npos) << part << " missing from\n" << log;
+}

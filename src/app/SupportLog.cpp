@@ -1,0 +1,97 @@
+#include "app/SupportLog.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "base/Handle.h"
+
+namespace {
+
+constexpr size_t kPendingBytes = 64 * 1024;
+constexpr ULONGLONG kPendingMs = 250;
+
+struct SupportLog {
+    std::mutex lock;
+    std::wstring folder;
+    UniqueFile file;
+    uint64_t size = 0;
+    std::string pending;
+    ULONGLONG lastWrite = 0;
+};
+
+SupportLog& Log() {
+    static SupportLog* log = new SupportLog;  // never destroyed: threads may log while the process ends
+    return *log;
+}
+
+bool OpenFile(SupportLog& log) {
+    const std::wstring path = log.folder + L"\\" + kLogFileName;
+    log.file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!log.file || !GetFileSizeEx(log.file.get(), &size)) {
+        log.file.reset();
+        return false;
+    }
+    log.size = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+// Under the lock. A log that cannot be written is given up quietly: it must never stop a run.
+void WritePending(SupportLog& log) {
+    log.lastWrite = GetTickCount64();
+    if (log.pending.empty() || !log.file) return;
+    if (log.size > 0 && log.size + log.pending.size() > kLogRotateBytes) {
+        log.file.reset();
+        MoveFileExW((log.folder + L"\\" + kLogFileName).c_str(), (log.folder + L"\\" + kOldLogFileName).c_str(),
+                    MOVEFILE_REPLACE_EXISTING);
+        if (!OpenFile(log)) return;
+    }
+    DWORD written = 0;
+    if (WriteFile(log.file.get(), log.pending.data(), static_cast<DWORD>(log.pending.size()), &written, nullptr))
+        log.size += written;
+    log.pending.clear();
+}
+
+}  // namespace
+
+std::wstring PatcherDataFolder() {
+    wchar_t base[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::wstring folder = std::wstring(base) + L"\\QirellPatcher";
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    return folder;
+}
+
+void OpenLog(const std::wstring& folder) {
+    SupportLog& log = Log();
+    std::lock_guard<std::mutex> hold(log.lock);
+    WritePending(log);
+    log.file.reset();
+    log.folder = folder;
+    if (!folder.empty()) OpenFile(log);
+}
+
+void AppendLog(const std::string& line) {
+    SupportLog& log = Log();
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentProcessId());
+    std::lock_guard<std::mutex> hold(log.lock);
+    if (!log.file) return;
+    log.pending += stamp;
+    log.pending += line;
+    log.pending += "\r\n";
+    if (log.pending.size() >= kPendingBytes || GetTickCount64() - log.lastWrite >= kPendingMs) WritePending(log);
+}
+
+void FlushLog() {
+    SupportLog& log = Log();
+    std::lock_guard<std::mutex> hold(log.lock);
+    WritePending(log);
+}
