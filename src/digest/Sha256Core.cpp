@@ -139,8 +139,6 @@ void Blocks(uint32_t h[8], const uint8_t* p, size_t blocks) {
 
 }  // namespace
 
-bool Sha256CpuHasShaExtensions() { return DetectShaExtensions(); }
-
 Sha256Engine Sha256ActiveEngine() { return Engine(); }
 
 Sha256Engine Sha256SelectEngine(Sha256Engine engine) {

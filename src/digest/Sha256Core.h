@@ -17,7 +17,6 @@ void Sha256Final(Sha256State& s, uint8_t digest[32]);
 void Sha256Of(const void* data, size_t count, uint8_t digest[32]);
 
 enum class Sha256Engine { Portable, ShaExtensions };
-bool Sha256CpuHasShaExtensions();
 // The engine every later Sha256Update uses; the SHA extensions when the processor has them.
 Sha256Engine Sha256ActiveEngine();
 // For tests and measurements: Portable forces the portable code. Asking for ShaExtensions on a
