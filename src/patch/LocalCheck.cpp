@@ -1,4 +1,5 @@
 #include "base/StatusBoard.h"
+#include "fetch/ProgressMeter.h"
 #include "patch/CheckPool.h"
 #include "manifest/PathRule.h"
 #include "patch/RunState.h"
@@ -24,7 +25,7 @@ void CheckLocalFiles(RunState& run) {
     // Coalesced like the download's progress: a window repaint per file would cost more than the file.
     const size_t n = checks.size();
     const uint64_t listed = files.size();
-    CheckFiles(checks, CheckThreadCount(), 40, [&](size_t finished, size_t current) {
+    CheckFiles(checks, CheckThreadCount(), kPublishEveryMs, [&](size_t finished, size_t current) {
         const uint64_t at = positions[finished < n ? finished : n - 1];
         Report(run, CheckingFileWords(checks[current].localPath), static_cast<int>(30 + (at * 120) / listed));
     });
