@@ -182,7 +182,9 @@ TEST(EndStates, ReadyRunOffersStartGameWithFocusAndAutoCloseExitsZero) {
     HANDLE h = qt::StartProcess(game + L"\\QirellPatcher.exe", L"--url " + url, game, &pid);
     HWND w = qt::WaitForMainWindow(pid, 20000);
     ASSERT_NE(w, nullptr);
-    qt::Button main = qt::WaitForButton(w, ID_MAIN_BUTTON, IsStartGame, 20000);
+    // The caption changes before the focus moves: wait for both.
+    qt::Button main =
+        qt::WaitForButton(w, ID_MAIN_BUTTON, [](const qt::Button& b) { return IsStartGame(b) && b.focused; }, 20000);
     EXPECT_TRUE(IsStartGame(main)) << qt::Utf8(main.text);
     EXPECT_TRUE(main.focused);
     // Ready: a green bar all along the track. The caption changes at once, the repaint follows later.
