@@ -1,8 +1,10 @@
 #include "app/MainWindow.h"
 
 #include "base/Handle.h"
+#include "app/AccessibleParts.h"
 #include "app/RunReporter.h"
 #include "app/Startup.h"
+#include "app/WindowAccessible.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "client/Launch.h"
@@ -14,7 +16,7 @@ namespace {
 WindowFonts gFonts;
 HWND gSetupButton = nullptr;
 HWND gMainButton = nullptr;
-
+StatusSnapshot gAnnounced;  // what the last status events told screen readers
 
 HWND MakeButton(HWND parent, int id, const wchar_t* text, DWORD style, int x, int y, int w, int h) {
     HWND b = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, x, y, w, h, parent,
@@ -36,6 +38,7 @@ LRESULT OnCreate(HWND hwnd) {
     gMainButton = MakeButton(hwnd, ID_MAIN_BUTTON, L"กำลังอัปเดต...", BS_DEFPUSHBUTTON,
                              w - w * 200 / 500 - m, h - bh - m, w * 200 / 500, bh);
     EnableWindow(gMainButton, FALSE);
+    gAnnounced = ReadStatus();
     return 0;
 }
 
@@ -67,12 +70,16 @@ bool ConfirmOddFolder() {
            IDOK;
 }
 
-LRESULT OnCommand(WPARAM wParam) {
+LRESULT OnCommand(HWND hwnd, WPARAM wParam) {
     switch (LOWORD(wParam)) {
     case ID_SETUP_BUTTON: StartProgram(kSetupExe); break;
     case ID_MAIN_BUTTON:
-        if (Board().ready) StartProgram(kClientExe);
-        else StartPatchRun();
+        if (Board().ready) {
+            StartProgram(kClientExe);
+        } else {
+            StartPatchRun();
+            AnnounceButton(hwnd, kAccMainButton);
+        }
         break;
     }
     return 0;
@@ -88,6 +95,9 @@ LRESULT OnColoursChanged(HWND hwnd) {
 
 LRESULT OnStatusChanged(HWND hwnd) {
     Board().repaintPending = false;  // cleared before the paint reads the board, so no update is missed
+    const StatusSnapshot now = ReadStatus();
+    AnnounceStatus(hwnd, gAnnounced, now);
+    gAnnounced = now;
     InvalidateRect(hwnd, nullptr, FALSE);
     return 0;
 }
@@ -101,11 +111,13 @@ LRESULT OnRunFinished(HWND hwnd) {
     } else {
         SetWindowTextW(gMainButton, L"ลองใหม่ (Retry)");
     }
+    AnnounceButton(hwnd, kAccMainButton);
     if (Board().autoClose) PostMessageW(hwnd, WM_CLOSE, 0, 0);
     return 0;
 }
 
-LRESULT OnDestroy() {
+LRESULT OnDestroy(HWND hwnd) {
+    DisconnectAccessible(hwnd);
     DeleteWindowFonts(gFonts);
     PostQuitMessage(Board().exitCode);
     return 0;
@@ -114,6 +126,13 @@ LRESULT OnDestroy() {
 }  // namespace
 
 HWND MainButton() { return gMainButton; }
+
+bool PressButton(HWND button) {
+    if (!button || !IsWindowEnabled(button)) return false;
+    PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    return true;
+}
 
 void StartProgram(const std::wstring& programName) {
     HWND owner = Board().mainWindow.load();
@@ -137,15 +156,16 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_CREATE: return OnCreate(hwnd);
     case WM_PAINT: return OnPaint(hwnd);
     case WM_ERASEBKGND: return 1;
-    case WM_COMMAND: return OnCommand(wParam);
+    case WM_COMMAND: return OnCommand(hwnd, wParam);
     case WM_STATUS_CHANGED: return OnStatusChanged(hwnd);
     case WM_RUN_FINISHED: return OnRunFinished(hwnd);
     case WM_ASK_RETRY:
         return MessageBoxW(hwnd, reinterpret_cast<const wchar_t*>(lParam), kMessageCaption,
                            MB_RETRYCANCEL | MB_ICONWARNING);
+    case WM_GETOBJECT: return AnswerGetObject(hwnd, wParam, lParam);
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE: return OnColoursChanged(hwnd);
-    case WM_DESTROY: return OnDestroy();
+    case WM_DESTROY: return OnDestroy(hwnd);
     default: return DefWindowProcW(hwnd, msg, wParam, lParam);
     }
 }

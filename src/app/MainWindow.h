@@ -13,5 +13,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 
 // The main button, for StartPatchRun.
 HWND MainButton();
+// Presses an enabled button as a click does, by a posted message; false when it is disabled.
+bool PressButton(HWND button);
 // Starts a program of the game folder as the buttons do, with the boxes that tell what went wrong.
 void StartProgram(const std::wstring& programName);
