@@ -38,6 +38,7 @@ LRESULT OnCreate(HWND hwnd) {
     gMainButton = MakeButton(hwnd, ID_MAIN_BUTTON, L"กำลังอัปเดต...", BS_DEFPUSHBUTTON,
                              w - w * 200 / 500 - m, h - bh - m, w * 200 / 500, bh);
     EnableWindow(gMainButton, FALSE);
+    SendMessageW(hwnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     gAnnounced = ReadStatus();
     return 0;
 }
@@ -81,6 +82,13 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam) {
             AnnounceButton(hwnd, kAccMainButton);
         }
         break;
+    // Enter, from the dialog keyboard handling: the focused button, else the main one.
+    case IDOK:
+        if (HWND focus = GetFocus(); focus == gSetupButton || focus == gMainButton) PressButton(focus);
+        else PressButton(gMainButton);
+        break;
+    // Esc: as the close box.
+    case IDCANCEL: PostMessageW(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0); break;
     }
     return 0;
 }
@@ -127,6 +135,13 @@ LRESULT OnDestroy(HWND hwnd) {
 
 HWND MainButton() { return gMainButton; }
 
+WPARAM FocusCuesKeptShown(WPARAM wParam) {
+    const WORD action = LOWORD(wParam), flags = HIWORD(wParam);
+    if (action == UIS_INITIALIZE) return MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS);
+    if (action == UIS_SET) return MAKEWPARAM(UIS_SET, flags & ~UISF_HIDEFOCUS);
+    return wParam;
+}
+
 bool PressButton(HWND button) {
     if (!button || !IsWindowEnabled(button)) return false;
     PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
@@ -165,6 +180,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_GETOBJECT: return AnswerGetObject(hwnd, wParam, lParam);
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE: return OnColoursChanged(hwnd);
+    case WM_UPDATEUISTATE: return DefWindowProcW(hwnd, msg, FocusCuesKeptShown(wParam), lParam);
     case WM_DESTROY: return OnDestroy(hwnd);
     default: return DefWindowProcW(hwnd, msg, wParam, lParam);
     }

@@ -13,6 +13,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 
 // The main button, for StartPatchRun.
 HWND MainButton();
+// WM_UPDATEUISTATE as the window passes it on: keyboard users see the focus rectangle from the start.
+WPARAM FocusCuesKeptShown(WPARAM wParam);
 // Presses an enabled button as a click does, by a posted message; false when it is disabled.
 bool PressButton(HWND button);
 // Starts a program of the game folder as the buttons do, with the boxes that tell what went wrong.
