@@ -29,8 +29,18 @@ bool RealHighContrast() {
 
 PaintColours SystemColours() {
     const COLORREF window = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
-    return {window, window, text, text, text, text, text,
-            window, text, GetSysColor(COLOR_HIGHLIGHT), GetSysColor(COLOR_HIGHLIGHTTEXT), text};
+    return {window,
+            window,
+            text,
+            text,
+            text,
+            text,
+            text,
+            window,
+            text,
+            GetSysColor(COLOR_HIGHLIGHT),
+            GetSysColor(COLOR_HIGHLIGHTTEXT),
+            text};
 }
 
 }  // namespace
@@ -76,12 +86,18 @@ bool HighContrastOn() { return Hooked(gHooks.highContrast, RealHighContrast)(); 
 PaintColours ColoursFor(const PaintState& state) {
     if (state.highContrast) return SystemColours();
     const COLORREF gold = RGB(212, 175, 55), white = RGB(255, 255, 255);
-    return {RGB(20, 24, 36),    RGB(28, 34, 53),
-            gold,               RGB(238, 203, 98),
-            RGB(170, 180, 205), HeadlineColour(state.ready, state.busy, state.progress),
-            RGB(165, 175, 200), RGB(14, 17, 26),
-            RGB(46, 56, 82),    state.ready ? RGB(56, 182, 108) : gold,
-            white,              white};
+    return {RGB(20, 24, 36),
+            RGB(28, 34, 53),
+            gold,
+            RGB(238, 203, 98),
+            RGB(170, 180, 205),
+            HeadlineColour(state.ready, state.busy, state.progress),
+            RGB(165, 175, 200),
+            RGB(14, 17, 26),
+            RGB(46, 56, 82),
+            state.ready ? RGB(56, 182, 108) : gold,
+            white,
+            white};
 }
 
 void PaintClientArea(HDC dc, int w, int h, const PaintState& state, const WindowFonts& fonts) {

@@ -158,33 +158,17 @@ struct WindowAccessible final : IAccessible {
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* out) override { return Nothing(child, out); }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* out) override {
-        if (!out) return E_POINTER;
-        VariantInit(out);
-        AccessiblePart part;
-        const HRESULT hr = Part(child, part);
-        if (FAILED(hr)) return hr;
-        out->vt = VT_I4;
-        out->lVal = part.role;
-        return S_OK;
+        return Number(child, out, &AccessiblePart::role);
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* out) override {
-        if (!out) return E_POINTER;
-        VariantInit(out);
-        AccessiblePart part;
-        const HRESULT hr = Part(child, part);
-        if (FAILED(hr)) return hr;
-        out->vt = VT_I4;
-        out->lVal = part.state;
-        return S_OK;
+        return Number(child, out, &AccessiblePart::state);
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* out) override { return Nothing(child, out); }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, long* topic) override {
         if (topic) *topic = 0;
         return Nothing(child, file);
     }
-    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* out) override {
-        return Nothing(child, out);
-    }
+    HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* out) override { return Nothing(child, out); }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* out) override {
         if (!out) return E_POINTER;
         VariantInit(out);
@@ -253,6 +237,17 @@ struct WindowAccessible final : IAccessible {
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
+    HRESULT Number(const VARIANT& child, VARIANT* out, long AccessiblePart::*field) {
+        if (!out) return E_POINTER;
+        VariantInit(out);
+        AccessiblePart part;
+        const HRESULT hr = Part(child, part);
+        if (FAILED(hr)) return hr;
+        out->vt = VT_I4;
+        out->lVal = part.*field;
+        return S_OK;
+    }
+
     HRESULT Nothing(const VARIANT& child, BSTR* out) {
         AccessiblePart part;
         const HRESULT hr = Part(child, part);
@@ -267,7 +262,8 @@ WindowAccessible* ObjectOf(HWND hwnd) { return static_cast<WindowAccessible*>(Ge
 }  // namespace
 
 LRESULT AnswerGetObject(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) return DefWindowProcW(hwnd, WM_GETOBJECT, wParam, lParam);
+    if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT)
+        return DefWindowProcW(hwnd, WM_GETOBJECT, wParam, lParam);
     WindowAccessible* object = ObjectOf(hwnd);
     if (!object) {
         // Marshalling the object to another process needs COM on the window's thread.

@@ -31,7 +31,8 @@ std::vector<std::string> Lines(const std::wstring& path) {
     std::vector<std::string> lines;
     const std::string text = qt::ReadBytes(path);
     size_t at = 0;
-    for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(text.substr(at, nl - at));
+    for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines.push_back(text.substr(at, nl - at));
     return lines;
 }
 
@@ -53,15 +54,6 @@ std::vector<std::string> ReadTree(HWND w, const std::wstring& dir) {
     const qt::ProcessResult r = qt::RunProcess(Client(), L"tree " + HexOf(w) + L" \"" + out + L"\"", dir, 30000);
     EXPECT_TRUE(r.started && !r.timedOut);
     return Lines(out);
-}
-
-DWORD WaitExit(HANDLE h, DWORD ms = 30000) {
-    DWORD code = 999;
-    if (WaitForSingleObject(h, ms) != WAIT_OBJECT_0) TerminateProcess(h, 998);
-    WaitForSingleObject(h, 5000);
-    GetExitCodeProcess(h, &code);
-    CloseHandle(h);
-    return code;
 }
 
 // Waits (bounded) until a line holding part appears in the file.
@@ -133,8 +125,8 @@ TEST(Accessibility, AWholeRunIsReadAndAnnouncedFromAnotherProcess) {
     EXPECT_TRUE(Has(ready, "focus=5"));
 
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(h), 0u);
-    EXPECT_EQ(WaitExit(watcher, 30000), 0u);
+    EXPECT_EQ(qt::WaitForExit(h), 0u);
+    EXPECT_EQ(qt::WaitForExit(watcher, 30000), 0u);
     const std::vector<std::string> heard = Lines(events);
     EXPECT_TRUE(Has(heard, "gone"));
     // Read when each event came: the download's headline, a percentage between the ends, the end.
@@ -172,15 +164,17 @@ TEST(Accessibility, AFailedRunReadsItsReasonAndTheDefaultActionRetries) {
     EXPECT_NE(Child(tree, 5).find("state=00100100 name=ลองใหม่ (Retry) value= action=กด"), std::string::npos)
         << Child(tree, 5);  // enabled, not focused
 
-    qt::PublishFile("access-failed/manifest.json", "{\"version\": \"3\", \"files\": [{\"path\": \"data.qpa\", \"size\": 3, "
-                                                   "\"sha256\": \"" + qt::Sha256Hex("qpa") + "\"}]}");
+    qt::PublishFile("access-failed/manifest.json",
+                    "{\"version\": \"3\", \"files\": [{\"path\": \"data.qpa\", \"size\": 3, "
+                    "\"sha256\": \"" +
+                        qt::Sha256Hex("qpa") + "\"}]}");
     const std::wstring out = game + L"\\press.txt";
     const qt::ProcessResult r = qt::RunProcess(Client(), L"press " + HexOf(w) + L" 5 \"" + out + L"\"", game, 30000);
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_TRUE(Has(Lines(out), "press 00000000"));
     EXPECT_TRUE(IsStartGame(qt::WaitForButton(w, 201, IsStartGame, 30000)));
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(h), 0u);
+    EXPECT_EQ(qt::WaitForExit(h), 0u);
 }
 
 // The object lives no longer than its window: a client holding it afterwards gets failures, in this
@@ -189,9 +183,9 @@ TEST(Accessibility, AnObjectHeldPastTheWindowFailsAsDisconnected) {
     HWND w = qt::CreateTestWindow(false);
     ASSERT_NE(w, nullptr);
     IAccessible* own = nullptr;
-    ASSERT_EQ(AccessibleObjectFromWindow(w, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
-                                         reinterpret_cast<void**>(&own)),
-              S_OK);
+    ASSERT_EQ(
+        AccessibleObjectFromWindow(w, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible, reinterpret_cast<void**>(&own)),
+        S_OK);
     long count = 0;
     EXPECT_EQ(own->get_accChildCount(&count), S_OK);
     EXPECT_EQ(count, 5);
@@ -204,7 +198,7 @@ TEST(Accessibility, AnObjectHeldPastTheWindowFailsAsDisconnected) {
     EXPECT_TRUE(qt::PumpUntil([&] { return Has(Lines(out), "held "); }, 30000));
     qt::DestroyTestWindow(w);
     EXPECT_TRUE(qt::PumpUntil([&] { return WaitForSingleObject(holder, 0) == WAIT_OBJECT_0; }, 30000));
-    EXPECT_EQ(WaitExit(holder, 0), 0u);
+    EXPECT_EQ(qt::WaitForExit(holder, 0), 0u);
     const std::vector<std::string> heard = Lines(out);
     EXPECT_TRUE(Has(heard, "count 00000000"));  // before
     EXPECT_TRUE(Has(heard, "window gone"));

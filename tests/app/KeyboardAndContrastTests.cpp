@@ -44,8 +44,10 @@ TEST(Keyboard, TabMovesEnterAndSpacePressAndEscapeCloses) {
     CopyFileW((qt::BinaryDir() + L"\\tools\\stub-client\\stub-client.exe").c_str(), (game + L"\\Setup.exe").c_str(),
               FALSE);
     qt::WriteBytes(game + L"\\data.qpa", "qpa");
-    qt::PublishFile("keyboard/manifest.json", "{\"version\": \"1\", \"files\": [{\"path\": \"data.qpa\", \"size\": 3, "
-                                              "\"sha256\": \"" + qt::Sha256Hex("qpa") + "\"}]}");
+    qt::PublishFile("keyboard/manifest.json",
+                    "{\"version\": \"1\", \"files\": [{\"path\": \"data.qpa\", \"size\": 3, "
+                    "\"sha256\": \"" +
+                        qt::Sha256Hex("qpa") + "\"}]}");
     DWORD pid = 0;
     EndsProcess run{qt::StartProcess(game + L"\\QirellPatcher.exe",
                                      L"--url " + qt::Wide(qt::HttpUrl("keyboard/manifest.json")), game, &pid)};

@@ -13,9 +13,9 @@ HWND CreateTestWindow(bool visible) {
     RegisterClassExW(&wc);
     RECT outer = {0, 0, 500, 265};
     AdjustWindowRect(&outer, WS_CAPTION | WS_SYSMENU, FALSE);
-    HWND w = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"Qirell QX \u2014 Auto-Patcher",
-                             WS_CAPTION | WS_SYSMENU, 40, 40, outer.right - outer.left, outer.bottom - outer.top,
-                             nullptr, nullptr, wc.hInstance, nullptr);
+    HWND w = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"Qirell QX \u2014 Auto-Patcher", WS_CAPTION | WS_SYSMENU,
+                             40, 40, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, wc.hInstance,
+                             nullptr);
     if (w && visible) {
         ShowWindow(w, SW_SHOW);
         UpdateWindow(w);
