@@ -17,6 +17,8 @@ struct Hooks {
     // Called on the run's helper threads before each piece of their work ("check", "download",
     // "ranges"); it may throw. Unset: nothing.
     void (*helperWork)(const char* where) = nullptr;
+    // Whether the system asks for high contrast (SPI_GETHIGHCONTRAST).
+    bool (*highContrast)() = nullptr;
 };
 
 extern Hooks gHooks;

@@ -161,3 +161,27 @@ TEST(Paint, LayoutAt120Dpi) {
     EXPECT_EQ(c.at(m - 1, t), RGB(20, 24, 36));
     EXPECT_EQ(CountInRow(c, t + 2, kGreen), 625 - 2 * m - 2);
 }
+
+// In high contrast every painted part takes the system's colours, and the percentage stays readable
+// over both the fill and the empty track.
+TEST(Paint, HighContrastUsesTheSystemColours) {
+    const COLORREF window = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
+    const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT), onHighlight = GetSysColor(COLOR_HIGHLIGHTTEXT);
+    ASSERT_NE(highlight, onHighlight);
+    ASSERT_NE(window, text);
+    PaintState state{L"WWWWWWWW กำลังตรวจสอบ", L"", 500, false, true, true};
+    Canvas c = Paint(96, state);
+    EXPECT_EQ(c.at(0, 0), window);  // header band
+    EXPECT_EQ(c.at(2, 100), window);
+    EXPECT_EQ(CountInRow(c, 74, text), 500);  // the rule
+    EXPECT_TRUE(AnyInRect(c, {24, 97, 476, 125}, text));  // headline
+    EXPECT_EQ(c.at(24, 158), text);  // track frame
+    EXPECT_EQ(c.at(25, 160), highlight);  // fill, 225 pixels
+    EXPECT_EQ(c.at(474, 160), window);  // empty track
+    // "50%" straddles the fill's end at x = 250.
+    EXPECT_TRUE(AnyInRect(c, {200, 159, 250, 178}, onHighlight));
+    EXPECT_TRUE(AnyInRect(c, {250, 159, 300, 178}, text));
+    EXPECT_FALSE(AnyInRect(c, {0, 0, 500, 265}, RGB(212, 175, 55)));
+    state.highContrast = false;
+    EXPECT_EQ(Paint(96, state).at(25, 160), kGold);
+}

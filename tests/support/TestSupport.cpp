@@ -114,6 +114,15 @@ uint64_t SizeOf(const std::wstring& path) {
     return (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
 }
 
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs) {
+    DWORD code = 999;
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) TerminateProcess(process, 998);
+    WaitForSingleObject(process, 5000);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return code;
+}
+
 HANDLE StartProcess(const std::wstring& exe, const std::wstring& args, const std::wstring& workDir, DWORD* pid) {
     std::wstring cmd = L"\"" + exe + L"\"";
     if (!args.empty()) cmd += L" " + args;

@@ -33,6 +33,9 @@ struct ProcessResult {
 // Runs exe with args (no quoting added to args) in workDir; waits at most timeoutMs, then kills it.
 ProcessResult RunProcess(const std::wstring& exe, const std::wstring& args, const std::wstring& workDir,
                          DWORD timeoutMs = 60000);
+// Waits at most timeoutMs for a started process, kills it after that, closes the handle and returns its
+// exit code (998 when it had to be killed).
+DWORD WaitForExit(HANDLE process, DWORD timeoutMs = 30000);
 // Starts without waiting; returns the process handle (caller closes) or null.
 HANDLE StartProcess(const std::wstring& exe, const std::wstring& args, const std::wstring& workDir,
                     DWORD* pid = nullptr);
