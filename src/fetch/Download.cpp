@@ -41,7 +41,7 @@ Outcome Ended(Transfer& t, FetchCode code, Outcome outcome) {
 }
 
 bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, FetchResult& result) {
-    switch (PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get)) {
+    switch (PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get, session.proxy.get())) {
     case PrepareStep::Url: result.code = FetchCode::BadUrl; return false;
     case PrepareStep::Connect: result.code = FetchCode::NoConnection; return false;
     case PrepareStep::Request: result.code = FetchCode::NoRequest; return false;
