@@ -107,7 +107,9 @@ Outcome Exchange(Transfer& t, HINTERNET request) {
     const uint64_t from = t.received;
     DWORD status = 0;
     switch (StartRangedGet(request, from, kOpenEnd, t.file.expectedSize, status)) {
-    case RangeStart::Unsent: return Ended(t, FetchCode::ConnectionLost, Outcome::SendBroken);
+    case RangeStart::Unsent:
+        t.result.winhttpError = GetLastError();
+        return Ended(t, FetchCode::ConnectionLost, Outcome::SendBroken);
     case RangeStart::BadRange: return Ended(t, FetchCode::WrongSize, Outcome::SendBroken);
     case RangeStart::Whole:
         if (from > 0 && !StartOver(t)) return Outcome::Failed;

@@ -26,6 +26,7 @@ enum class FetchCode : uint8_t {
 struct FetchResult {
     FetchCode code = FetchCode::Verified;
     uint32_t httpStatus = 0;  // with HttpStatus
+    uint32_t winhttpError = 0;  // with ConnectionLost: why the request or its answer was lost
 };
 
 inline bool IsVerified(const FetchResult& result) { return result.code == FetchCode::Verified; }
