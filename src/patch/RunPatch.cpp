@@ -1,7 +1,6 @@
 #include "patch/RunPatch.h"
 
 #include "client/OptionFile.h"
-#include "trust/ManifestSignature.h"
 #include "patch/RunState.h"
 #include "patch/Words.h"
 #include "net/Http.h"
@@ -33,22 +32,11 @@ DWORD EndRun(const Reporter& reporter, bool ready) {
 DWORD RunStages(RunState& run) {
     Report(run, WordsFor(RunStep::CheckingVersion), 20);
 
-    run.fetchUrl = CacheBustingUrl(run.config->manifestUrl, GetTickCount64());
-    if (!OpenHttpSession(run.http, run.failureText) ||
-        !HttpGetToMemory(run.http, run.fetchUrl, run.body, run.failureText)) {
+    if (!OpenHttpSession(run.http, run.failureText)) {
         Report(run, ConnectionWords(run.failureText), 0);
         return EndRun(*run.reporter, false);
     }
-    const SignatureError signature = VerifyManifestSignature(run.http, run.config->publicKeys, run.fetchUrl,
-                                                             run.body, run.signer, run.failureText);
-    if (signature != SignatureError::None) {
-        Report(run, SignatureWords(signature, run.failureText), 0);
-        return EndRun(*run.reporter, false);
-    }
-    if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
-        Report(run, WordsFor(RunStep::BadManifest), 0);
-        return EndRun(*run.reporter, false);
-    }
+    if (!FetchManifest(run)) return EndRun(*run.reporter, false);
 
     CheckLocalFiles(run);
     SelectRemovals(run);

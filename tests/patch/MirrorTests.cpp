@@ -1,7 +1,6 @@
 // Mirrors: a file falls through the manifest's bases to one that serves its bytes; a failed base goes
 // last for the rest of the run; a manifest without mirrors asks for what it always asked for.
 #include <gtest/gtest.h>
-#include <winsock2.h>
 
 #include "PatchTestSite.h"
 #include "TestSupport.h"
@@ -9,21 +8,6 @@
 using pt::Entry;
 
 namespace {
-
-// A loopback port nothing listens on: taken from the system, then let go.
-std::string RefusingBase(const std::string& folder) {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    closesocket(s);
-    return "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/" + folder + "/";
-}
 
 std::string MirrorsJson(const std::vector<std::string>& bases, const std::string& more = "") {
     std::string json = ",\n  \"mirrors\": [";
@@ -53,7 +37,7 @@ TEST(Mirrors, ARefusingAndACorruptBaseFallThroughToTheThird) {
     for (const Case& c : cases) {
         pt::Site site = pt::MakeSite(c.name);
         const std::vector<Entry> entries = {{"a.bin", std::string(70000, 'a')}, {"sub/b.bin", "bee"}, {"c.bin", "sea"}};
-        const std::string refusing = RefusingBase(c.name), corrupt = qt::FaultUrl("wrong", std::string(c.name) + "/");
+        const std::string refusing = pt::RefusingBase(c.name), corrupt = qt::FaultUrl("wrong", std::string(c.name) + "/");
         const std::string url = pt::Publish(site, "m", entries, {}, {}, MirrorsJson({refusing, corrupt}, c.download));
         const std::wstring game = qt::FreshDir(qt::Wide(c.name));
         const qt::LogMark mark = qt::MarkLogs();
@@ -76,7 +60,7 @@ TEST(Mirrors, ARefusingAndACorruptBaseFallThroughToTheThird) {
 
 TEST(Mirrors, EveryBaseFailingEndsWithTheLastFailuresText) {
     pt::Site site = pt::MakeSite("mirror-allfail");
-    const std::string refusing = RefusingBase("mirror-allfail"), broken = qt::FaultUrl("status/503", "mirror-allfail/");
+    const std::string refusing = pt::RefusingBase("mirror-allfail"), broken = qt::FaultUrl("status/503", "mirror-allfail/");
     const std::vector<Entry> entries = {{"a.bin", "never served", "", "", -1, false}};
     const std::string url = pt::Publish(site, "m", entries, {}, {}, MirrorsJson({refusing, broken}));
     const std::wstring game = qt::FreshDir(L"mirror-allfail");
