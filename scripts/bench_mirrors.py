@@ -85,19 +85,13 @@ def bench_bare(lines):
 def bench_dead_first(lines):
     bl.FILES = MIRROR_FILES
     entries = bl.small_files()
-    root = os.path.join(bl.WWW, "bench-mirrors")
-    shutil.rmtree(root, ignore_errors=True)
-    listed = []
-    for rel, src in entries:
-        dst = os.path.join(root, "files", rel)
-        os.makedirs(os.path.dirname(dst), exist_ok=True)
-        os.symlink(src, dst)
-        listed.append({"path": rel, "size": os.path.getsize(src), "sha256": bl.digest_of(src)})
-    dead = "http://127.0.0.1:%d/bench-mirrors/" % closed_port()
-    for name, doc in (("good.json", {"version": "m", "files": listed}),
-                      ("dead-first.json", {"version": "m", "files": listed, "mirrors": [dead]})):
-        with open(os.path.join(root, name), "w") as f:
-            json.dump(doc, f)
+    bl.publish("bench-mirrors", entries, {"good.json": None, "dead-first.json": None})
+    dead_first = os.path.join(bl.WWW, "bench-mirrors", "dead-first.json")
+    with open(dead_first) as f:
+        doc = json.load(f)
+    doc["mirrors"] = ["http://127.0.0.1:%d/bench-mirrors/" % closed_port()]
+    with open(dead_first, "w") as f:
+        json.dump(doc, f)
     relay, port = bl.start_relay("mirrors")
     base = "https://localhost:%d/bench-mirrors/" % port
     times = {"good.json": [], "dead-first.json": []}

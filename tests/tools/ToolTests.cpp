@@ -621,6 +621,15 @@ TEST(ToolVerify, PrefixedAddressesAreCheckedInTheLocalFilesFolder) {
 
 }  // namespace
 
+namespace {
+
+// build of release with the given options into out; the tool's exit code, its output in log.
+int BuildWith(const Folder& release, const std::string& options, const Folder& out, std::string& log) {
+    return Tool("build " + Quote(release.root) + " --version 1 " + options + " -o " + Quote(out.root), log);
+}
+
+}  // namespace
+
 TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
     Folder release;
     release.Put("a.bin", "abc");
@@ -646,9 +655,7 @@ TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
         SCOPED_TRACE(c.options);
         Folder out;
         std::string log;
-        ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 " + c.options + " -o " + Quote(out.root), log),
-                  c.exit)
-            << log;
+        ASSERT_EQ(BuildWith(release, c.options, out, log), c.exit) << log;
         if (c.exit != 0) {
             EXPECT_FALSE(fs::exists(out.root / "manifest.json"));
             continue;
@@ -714,9 +721,7 @@ TEST(ToolMirrors, BuildWritesTheListInOrderAndVerifyChecksEachBaseWithoutFetchin
         SCOPED_TRACE(c.options);
         Folder out;
         std::string log;
-        ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 " + c.options + " -o " + Quote(out.root), log),
-                  c.exit)
-            << log;
+        ASSERT_EQ(BuildWith(release, c.options, out, log), c.exit) << log;
         if (c.exit != 0) continue;
         const std::string text = Slurp(out.root / "manifest.json");
         EXPECT_EQ(text.find("\"mirrors\"") != std::string::npos, !c.mirrors.empty()) << text;
@@ -729,7 +734,7 @@ TEST(ToolMirrors, BuildWritesTheListInOrderAndVerifyChecksEachBaseWithoutFetchin
     // A list written by hand: verify names each base a patcher could not use, and fetches nothing.
     Folder out;
     std::string log;
-    ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 -o " + Quote(out.root), log), 0) << log;
+    ASSERT_EQ(BuildWith(release, "", out, log), 0) << log;
     std::string text = Slurp(out.root / "manifest.json");
     text.insert(text.rfind("\n}"), ",\n  \"mirrors\": [\"https://ok.example/qx/\", \"https://no-folder.example/qx\", "
                                    "\"ftp://other.example/qx/\", \"https://q.example/qx/?t=1\"]");
