@@ -15,5 +15,9 @@ struct AppSettings {
     std::vector<PublicKey> publicKeys;
 };
 
+// The build option's text: addresses separated by spaces, the first into manifestUrl, the rest into
+// fallbackUrls (both replaced).
+void SplitBuiltAddresses(const std::wstring& text, AppSettings& settings);
+
 // Written only at start-up, before any second thread exists; never destroyed.
 AppSettings& Settings();
