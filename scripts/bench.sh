@@ -15,5 +15,6 @@ python3 "$ROOT/scripts/bench.py" "$@" || status=1
 if [ $# -eq 0 ]; then
   python3 "$ROOT/scripts/bench_latency.py" || status=1
   python3 "$ROOT/scripts/bench_delta.py" || status=1
+  python3 "$ROOT/scripts/bench_mirrors.py" || status=1
 fi
 exit $status

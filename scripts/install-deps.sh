@@ -2,7 +2,7 @@
 # Installs what the build and the tests need; does nothing when all of it is there.
 set -euo pipefail
 pkgs=(cmake make g++-mingw-w64-x86-64-posix wine64 xvfb fonts-thai-tlwg-ttf googletest
-      python3 openssl nginx clang libclang-rt-14-dev imagemagick locales openbox x11-utils libssl-dev)
+      python3 openssl nginx tinyproxy clang libclang-rt-14-dev imagemagick locales openbox x11-utils libssl-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

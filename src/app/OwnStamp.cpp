@@ -44,7 +44,11 @@ bool ApplyOwnStamp() {
     for (size_t i = 0; i < kStampBlockSize; ++i) copy[i] = block[i];
     StampSettings stamped;
     if (!ReadStampBlock(copy, sizeof copy, stamped)) return false;
-    if (stamped.stamped && !stamped.url.empty()) Settings().manifestUrl = Utf8ToWide(stamped.url);
+    if (stamped.stamped && !stamped.url.empty()) {
+        Settings().manifestUrl = Utf8ToWide(stamped.url);
+        Settings().fallbackUrls.clear();
+        for (const std::string& more : stamped.fallbackUrls) Settings().fallbackUrls.push_back(Utf8ToWide(more));
+    }
     Settings().publicKeys = stamped.keys;
     return true;
 }

@@ -6,12 +6,18 @@
 
 struct AppSettings {
     std::wstring exeName = L"QirellPatcher.exe";
-    std::wstring manifestUrl = QIRELL_MANIFEST_URL;
+    // The build option QIRELL_MANIFEST_URL: one address, or up to 4 separated by spaces (tried in order).
+    std::wstring manifestUrl;
+    std::vector<std::wstring> fallbackUrls;
     bool allowNoArchive = false;
     // Keys whose signature the manifest must carry; none: no signature is asked for. Start-up reads
     // them from the stamp block, where the build option puts them.
     std::vector<PublicKey> publicKeys;
 };
+
+// The build option's text: addresses separated by spaces, the first into manifestUrl, the rest into
+// fallbackUrls (both replaced).
+void SplitBuiltAddresses(const std::wstring& text, AppSettings& settings);
 
 // Written only at start-up, before any second thread exists; never destroyed.
 AppSettings& Settings();

@@ -17,7 +17,7 @@
 #include "client/ClientFacts.h"
 #include "patch/RunPatch.h"
 #include "patch/Words.h"
-#include "text/Text.h"
+#include "text/Utf8.h"
 #include "version.h"
 
 namespace {
@@ -42,7 +42,10 @@ void ReadOptions() {
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     LocalFree(argv);
     const CommandLineOptions options = ParseOptions(args);
-    if (options.hasUrl) Settings().manifestUrl = options.url;
+    if (options.hasUrl) {
+        Settings().manifestUrl = options.url;
+        Settings().fallbackUrls.clear();
+    }
     if (options.autoClose) Board().autoClose = true;
     if (options.allowNoArchive) Settings().allowNoArchive = true;
 }
@@ -111,7 +114,8 @@ void StartPatchRun() {
     EnableWindow(button, FALSE);
     SetWindowTextW(button, L"กำลังอัปเดต...");
     auto config = std::make_unique<RunConfig>(
-        RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose});
+        RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose,
+                  Settings().fallbackUrls});
     HANDLE thread = CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr);
     if (!thread) return;
     config.release();

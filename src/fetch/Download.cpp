@@ -44,7 +44,7 @@ Outcome Ended(Transfer& t, FetchCode code, Outcome outcome) {
 }
 
 bool Prepare(HttpSession& session, const DownloadFile& file, GetRequest& get, FetchResult& result) {
-    const PrepareStep step = PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get);
+    const PrepareStep step = PrepareGet(session.handle.get(), file.fileUrl, kFileTimeouts, get, session.proxy.get());
     result.systemError = step == PrepareStep::Done ? 0 : GetLastError();
     switch (step) {
     case PrepareStep::Url: result.code = FetchCode::BadUrl; return false;

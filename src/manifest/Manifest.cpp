@@ -88,12 +88,34 @@ bool ReadDownloadOptions(JsonCursor& c, PatchManifest& manifest) {
     return ReadMembers(c, [&](const std::string& name) { return ReadDownloadMember(c, name, manifest); });
 }
 
+// "mirrors": an array of up to kMaxMirrors http(s) addresses; other items, and items past the
+// limit, are passed over. A value that is not an array is passed over whole.
+bool ReadMirrors(JsonCursor& c, std::vector<std::string>& mirrors) {
+    SkipWhitespace(c);
+    if (c.pos >= c.text.size() || c.text[c.pos] != '[') return SkipValue(c);
+    Consume(c, '[');
+    if (Consume(c, ']')) return true;
+    for (;;) {
+        SkipWhitespace(c);
+        std::string base;
+        if (c.pos < c.text.size() && c.text[c.pos] == '"') {
+            if (!ReadString(c, base)) return false;
+        } else if (!SkipValue(c)) {
+            return false;
+        }
+        const bool web = base.rfind("http://", 0) == 0 || base.rfind("https://", 0) == 0;
+        if (web && mirrors.size() < kMaxMirrors) mirrors.push_back(std::move(base));
+        if (!Consume(c, ',')) return Consume(c, ']');
+    }
+}
+
 bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
     if (name == "version") return ReadString(c, manifest.version);
     if (name == "delete_dirs") return ReadStringArray(c, manifest.delete_dirs);
     if (name == "delete_files") return ReadStringArray(c, manifest.delete_files);
     if (name == "files") return ReadFileList(c, manifest.files);
     if (name == "download") return ReadDownloadOptions(c, manifest);
+    if (name == "mirrors") return ReadMirrors(c, manifest.mirrors);
     return SkipValue(c);
 }
 

@@ -27,9 +27,13 @@ struct PatchManifest {
     // GET at a time in manifest order with no retries.
     unsigned connections = 1;
     bool resume = false;
+    // Optional "mirrors" member: http(s) folders that serve the same files, tried in order before the
+    // manifest's own folder for every relative file and map address. Absent or empty: only that folder.
+    std::vector<std::string> mirrors;
 };
 
 constexpr unsigned kMaxConnections = 8;
+constexpr size_t kMaxMirrors = 8;
 
 bool ParseManifest(const std::string& text, PatchManifest& manifest);
 std::wstring ResolveFileUrl(const std::wstring& manifestUrl, const std::wstring& entryUrl);

@@ -13,9 +13,16 @@ constexpr DWORD kRangeBuffer = 65536;
 std::atomic<unsigned> gHttpSessionsOpened{0};
 
 bool OpenHttpSession(HttpSession& session) {
-    session.handle.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0));
+    const UserProxySettings user = ReadUserProxySettings();
+    const SessionProxy proxy = SessionProxyFor(user);
+    session.handle.reset(WinHttpOpen(kUserAgent, proxy.accessType,
+                                     proxy.proxy.empty() ? WINHTTP_NO_PROXY_NAME : proxy.proxy.c_str(),
+                                     proxy.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : proxy.bypass.c_str(), 0));
     if (!session.handle) return false;
+    if (NeedsPerHostProxy(user)) {
+        session.proxy = std::make_unique<ProxyRoutes>();
+        session.proxy->settings = user;
+    }
     ++gHttpSessionsOpened;
     return true;
 }
@@ -28,7 +35,7 @@ GetResult Failed(GetCode code) { return {code, 0, GetLastError()}; }
 
 GetResult HttpGetToMemory(HttpSession& session, const std::wstring& requestUrl, std::string& body, size_t bodyCap) {
     GetRequest get;
-    switch (PrepareGet(session.handle.get(), requestUrl, kManifestTimeouts, get)) {
+    switch (PrepareGet(session.handle.get(), requestUrl, kManifestTimeouts, get, session.proxy.get())) {
     case PrepareStep::Url: return {GetCode::BadUrl};
     case PrepareStep::Connect: return Failed(GetCode::NoConnection);
     case PrepareStep::Request: return Failed(GetCode::NoRequest);
@@ -85,7 +92,7 @@ bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first,
                   ByteSink sink, void* context) {
     GetRequest get;
     if (last < first || last == kOpenEnd ||
-        PrepareGet(session.handle.get(), url, kFileTimeouts, get) != PrepareStep::Done)
+        PrepareGet(session.handle.get(), url, kFileTimeouts, get, session.proxy.get()) != PrepareStep::Done)
         return false;
     HINTERNET request = get.request.get();
     DWORD status = 0;

@@ -1,15 +1,19 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "net/Proxy.h"
 #include "net/WinHttpHandle.h"
 
 // The WinHTTP session of one run. The manifest fetch and every download of the run share it, so
 // requests to one host reuse its kept-alive connections. Open it once per run (RunPatch does), pass
 // it down, let it close when the run ends. Safe to share between threads, one request per thread.
+// It goes through the player's proxy as Windows settings name it (net/Proxy.h).
 struct HttpSession {
     UniqueInternet handle;
+    std::unique_ptr<ProxyRoutes> proxy;  // set when a script or auto-detection chooses per host
 };
 bool OpenHttpSession(HttpSession& session);
 // Sessions opened in this process so far; tests count a run's sessions with it.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "net/Proxy.h"
 #include "net/ServerFacts.h"
 
 bool SplitRequestUrl(const std::wstring& url, RequestTarget& target) {
@@ -42,10 +43,12 @@ std::string QueryHeaderText(HINTERNET request, DWORD infoLevel) {
     return text;
 }
 
-PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTimeouts& timeouts, GetRequest& out) {
+PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTimeouts& timeouts, GetRequest& out,
+                       ProxyRoutes* routes) {
     // Two kilobytes of path do not belong on a worker thread's stack.
     auto target = std::make_unique<RequestTarget>();
     if (!SplitRequestUrl(url, *target)) return PrepareStep::Url;
+    if (routes) session = SessionForHost(session, *routes, url, *target);
     out.connection.reset(WinHttpConnect(session, target->host, target->port, 0));
     if (!out.connection) return PrepareStep::Connect;
     out.request.reset(WinHttpOpenRequest(out.connection.get(), L"GET", target->path, nullptr, WINHTTP_NO_REFERER,
@@ -62,6 +65,19 @@ PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTim
 bool SendGet(HINTERNET request, const std::wstring& extraHeaders) {
     const wchar_t* headers = extraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extraHeaders.c_str();
     const DWORD length = static_cast<DWORD>(extraHeaders.size());
-    return WinHttpSendRequest(request, headers, length, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-           WinHttpReceiveResponse(request, nullptr);
+    const auto exchange = [&] {
+        return WinHttpSendRequest(request, headers, length, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+               WinHttpReceiveResponse(request, nullptr);
+    };
+    if (!exchange()) return false;
+    if (QueryStatus(request) != 407) return true;
+    DWORD schemes = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &schemes, &first, &target)) return true;
+    const DWORD scheme = schemes & WINHTTP_AUTH_SCHEME_NEGOTIATE ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                         : schemes & WINHTTP_AUTH_SCHEME_NTLM    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                                 : 0;
+    // A proxy that wants a typed password is not answered: the 407 stands.
+    if (!scheme || !WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr))
+        return true;
+    return exchange();
 }

@@ -37,6 +37,10 @@ struct GetRequest {
 // Which step of preparing a GET failed; each caller words its own failure text.
 enum class PrepareStep { Done, Url, Connect, Request };
 struct HttpTimeouts;
-PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTimeouts& timeouts, GetRequest& out);
-// Sends the GET (with extra header lines, or none) and waits for the answer's head.
+struct ProxyRoutes;
+// routes: the session's per-host proxy choices, when it has them.
+PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTimeouts& timeouts, GetRequest& out,
+                       ProxyRoutes* routes = nullptr);
+// Sends the GET (with extra header lines, or none) and waits for the answer's head. A proxy that asks
+// for Windows credentials (407 with NTLM or Negotiate) gets the logged-on user's, once.
 bool SendGet(HINTERNET request, const std::wstring& extraHeaders = std::wstring());

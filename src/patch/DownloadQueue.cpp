@@ -51,6 +51,7 @@ struct Queue {
 
     std::vector<std::unique_ptr<Worker>> workers;
     ProgressMeter meter;
+    BaseOrder bases;
     std::atomic<unsigned> inFlight{0};
     std::mutex publishLock;  // a publication and the end of publishing never cross
     bool quiet = false;      // under publishLock: the board is no longer the transfers'
@@ -59,6 +60,7 @@ struct Queue {
         : run(r), files(r.plan.files), serial(r.plan.connections <= 1), state(files.size(), FileState::Waiting),
           failures(files.size()), errors(files.size()) {
         meter.total = r.bytesTotal;
+        StartBaseOrder(bases, r.plan.bases.size());
     }
 };
 
@@ -102,7 +104,7 @@ bool RunOne(Worker& w, size_t index, FetchResult& failure, std::exception_ptr& e
         CreateParentDirectories(file.localPath);
         // Each file's first bytes are shown at once when the files come one at a time.
         if (q.serial) q.meter.lastPublish = 0;
-        FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}, &q.run};
+        FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}, &q.run, &q.bases};
         failure = FetchPlanned(file, context);
         return IsVerified(failure);
     } catch (...) {

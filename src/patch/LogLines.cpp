@@ -1,7 +1,23 @@
 #include "patch/LogLines.h"
 
+namespace {
+
+constexpr uint32_t kWinHttpErrorFirst = 12000, kWinHttpErrorLast = 12199;
+constexpr uint32_t kWinHttpTimeout = 12002, kWinHttpCannotConnect = 12029;
+
+// A request or answer lost, named by its WinHTTP error where that says more.
+std::string LostText(uint32_t error) {
+    if (error == kWinHttpCannotConnect) return "no connection";
+    if (error == kWinHttpTimeout) return "timed out";
+    return "connection lost";
+}
+
+}  // namespace
+
 std::string SystemErrorText(uint32_t error) {
-    return error ? " (error " + std::to_string(error) + ")" : std::string();
+    if (!error) return {};
+    const bool winHttp = error >= kWinHttpErrorFirst && error <= kWinHttpErrorLast;
+    return (winHttp ? " (WinHTTP " : " (error ") + std::to_string(error) + ")";
 }
 
 std::string LogText(const GetResult& result) {
@@ -12,7 +28,7 @@ std::string LogText(const GetResult& result) {
     case GetCode::NoSession: text = "WinHTTP could not be opened"; break;
     case GetCode::NoConnection: text = "no connection"; break;
     case GetCode::NoRequest: text = "request could not be made"; break;
-    case GetCode::ConnectionLost: text = "connection lost"; break;
+    case GetCode::ConnectionLost: text = LostText(result.systemError); break;
     case GetCode::HttpStatus: text = "HTTP " + std::to_string(result.httpStatus); break;
     case GetCode::TooLarge: text = "answer larger than allowed"; break;
     }
@@ -29,12 +45,12 @@ std::string LogText(const FetchResult& result) {
     case FetchCode::NoSideFile: text = "side file could not be created"; break;
     case FetchCode::NoMemory: text = "out of memory"; break;
     case FetchCode::Cancelled: text = "cancelled after another file failed"; break;
-    case FetchCode::ConnectionLost: text = "connection lost"; break;
+    case FetchCode::ConnectionLost: text = LostText(result.systemError); break;
     case FetchCode::HttpStatus: text = "HTTP " + std::to_string(result.httpStatus); break;
-    case FetchCode::WrongSize: text = "size differs from the manifest"; break;
+    case FetchCode::WrongSize: text = "size differs"; break;
     case FetchCode::WriteFailed: text = "side file could not be written"; break;
     case FetchCode::HashFailed: text = "SHA-256 could not be computed"; break;
-    case FetchCode::WrongDigest: text = "SHA-256 differs from the manifest"; break;
+    case FetchCode::WrongDigest: text = "digest differs"; break;
     case FetchCode::NotAssembled: text = "block map not used"; break;
     }
     return text + SystemErrorText(result.systemError);
@@ -43,10 +59,10 @@ std::string LogText(const FetchResult& result) {
 std::string LogText(SignatureError error) {
     switch (error) {
     case SignatureError::None: return "ok";
-    case SignatureError::Unreachable: return "signature file not fetched";
-    case SignatureError::BadSignature: return "signature does not verify with any carried key";
-    case SignatureError::BadExpiry: return "expiry member malformed";
-    case SignatureError::Expired: return "manifest expired";
+    case SignatureError::Unreachable: return "signature not fetched";
+    case SignatureError::BadSignature: return "signature not valid";
+    case SignatureError::BadExpiry: return "expiry unreadable";
+    case SignatureError::Expired: return "expired";
     }
     return {};
 }

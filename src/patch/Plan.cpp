@@ -17,11 +17,37 @@ bool IsFile(const std::wstring& path) {
 
 FetchWay WholeWay(const PlannedFile& f) { return f.resume ? FetchWay::Resumed : FetchWay::Whole; }
 
+// Mirrors are folders: one given without its last '/' still resolves inside it.
+std::vector<std::wstring> Bases(const PatchManifest& manifest, const std::wstring& manifestUrl) {
+    std::vector<std::wstring> bases;
+    for (const std::string& mirror : manifest.mirrors) {
+        std::wstring base = Utf8ToWide(mirror);
+        if (base.find(L'?') == std::wstring::npos && base.back() != L'/') base += L'/';
+        bases.push_back(std::move(base));
+    }
+    bases.push_back(manifestUrl);
+    return bases;
+}
+
+std::vector<FileSource> Sources(const ManifestFile& entry, const std::vector<std::wstring>& bases) {
+    std::vector<FileSource> sources;
+    const std::wstring url = Utf8ToWide(entry.url), map = Utf8ToWide(entry.map.url);
+    for (size_t b = 0; b < bases.size(); ++b) {
+        FileSource s{b, ResolveFileUrl(bases[b], url), map.empty() ? std::wstring() : ResolveFileUrl(bases[b], map)};
+        bool repeated = false;
+        for (const FileSource& earlier : sources)
+            repeated = repeated || (earlier.fileUrl == s.fileUrl && earlier.mapUrl == s.mapUrl);
+        if (!repeated) sources.push_back(std::move(s));
+    }
+    return sources;
+}
+
 }  // namespace
 
 FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
                     const std::wstring& manifestUrl, const std::wstring& exeName) {
     FetchPlan plan;
+    plan.bases = Bases(manifest, manifestUrl);
     plan.files.reserve(toDownload.size());
     bool anyAssembled = false;
     for (const ManifestFile& entry : toDownload) {
@@ -29,8 +55,9 @@ FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFil
         f.entry = entry;
         f.localPath = ToLocalPath(entry.path);
         f.sidePath = f.localPath + kSideFileSuffix;
-        f.fileUrl = ResolveFileUrl(manifestUrl, Utf8ToWide(entry.url));
-        if (!entry.map.url.empty()) f.mapUrl = ResolveFileUrl(manifestUrl, Utf8ToWide(entry.map.url));
+        f.sources = Sources(entry, plan.bases);
+        f.fileUrl = f.sources.front().fileUrl;
+        f.mapUrl = f.sources.front().mapUrl;
         f.displayName = f.localPath;
         f.ownExecutable = AsciiEqualNoCase(f.localPath, exeName);
         f.resume = manifest.resume;

@@ -13,12 +13,22 @@ enum class FetchWay : uint8_t {
     Assembled,  // from the block map, the local copy and ranges; a whole (or resumed) GET if that fails
 };
 
+// One base a file can come from: its addresses resolved against that base.
+struct FileSource {
+    size_t base = 0;  // index into FetchPlan::bases
+    std::wstring fileUrl;
+    std::wstring mapUrl;  // empty: no block map
+};
+
 struct PlannedFile {
     ManifestFile entry;
     std::wstring localPath;
     std::wstring sidePath;     // where the new content is written and verified before the swap
-    std::wstring fileUrl;
+    std::wstring fileUrl;      // the address fetched: the first source's, or the one being tried
     std::wstring mapUrl;       // empty: no block map
+    // Every base that serves the file, in the plan's order, addresses that repeat an earlier one left
+    // out: one source without mirrors (or for an absolute address).
+    std::vector<FileSource> sources;
     std::wstring displayName;  // how the player's status names the file
     bool ownExecutable = false;  // the running patcher: moved aside, kept to its keys, flushed
     bool resume = false;         // a whole GET continues a broken body
@@ -27,10 +37,11 @@ struct PlannedFile {
 
 struct FetchPlan {
     std::vector<PlannedFile> files;  // in list order, the order of the swaps
+    std::vector<std::wstring> bases;  // the manifest's mirrors in order, then the manifest's own address
     unsigned connections = 1;        // 1: one file at a time on the run's thread
 };
 
-// The plan of toDownload (the local check's result): addresses resolved against manifestUrl, the own
+// The plan of toDownload (the local check's result): addresses resolved against the mirrors and manifestUrl, the own
 // executable recognised by exeName, parallel transfers only where no files meet on disk and no file can
 // be assembled from its map.
 FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,

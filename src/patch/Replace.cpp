@@ -115,6 +115,6 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
 }
 
 bool DownloadAndReplace(RunState& run) {
-    run.plan = BuildPlan(run.manifest, run.toDownload, run.config->manifestUrl, run.config->exeName);
+    run.plan = BuildPlan(run.manifest, run.toDownload, run.manifestUrl, run.config->exeName);
     return FolderHasRoom(run) && FetchAndSwap(run);
 }

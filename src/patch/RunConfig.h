@@ -11,4 +11,7 @@ struct RunConfig {
     std::vector<PublicKey> publicKeys;
     std::wstring exeName;    // the patcher's own file name in the game folder
     bool autoClose = false;  // nobody is there to answer: a running game is not waited for
+    // Further manifest addresses, tried in order when the one before fails (to answer, or with a
+    // manifest that cannot be read or verified). Empty: manifestUrl alone, as always.
+    std::vector<std::wstring> fallbackUrls;
 };

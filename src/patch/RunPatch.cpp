@@ -1,13 +1,12 @@
 #include "patch/RunPatch.h"
 
 #include "client/OptionFile.h"
-#include "trust/ManifestSignature.h"
 #include "patch/LogLines.h"
 #include "patch/RunState.h"
 #include "patch/Words.h"
 #include "net/Http.h"
 #include "text/Hex.h"
-#include "text/Text.h"
+#include "text/Utf8.h"
 #include "trust/SignatureFile.h"
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks) {
@@ -53,30 +52,13 @@ DWORD EndRun(const RunState& run, bool ready) {
 DWORD RunStages(RunState& run) {
     Report(run, WordsFor(RunStep::CheckingVersion), 20);
 
-    run.fetchUrl = CacheBustingUrl(run.config->manifestUrl, GetTickCount64());
-    const GetResult manifestGet =
-        OpenHttpSession(run.http) ? HttpGetToMemory(run.http, run.fetchUrl, run.body)
-                                  : GetResult{GetCode::NoSession, 0, GetLastError()};
-    if (!manifestGet.ok()) {
-        Log(run, "manifest " + WideToUtf8(run.fetchUrl) + " failed: " + LogText(manifestGet));
-        Report(run, ConnectionWords(manifestGet, run.fetchUrl), 0);
+    if (!OpenHttpSession(run.http)) {
+        const GetResult noSession{GetCode::NoSession, 0, GetLastError()};
+        Log(run, "WinHTTP could not be opened: " + LogText(noSession));
+        Report(run, ConnectionWords(noSession, run.config->manifestUrl), 0);
         return EndRun(run, false);
     }
-    GetResult signatureGet;
-    const SignatureError signature = VerifyManifestSignature(run.http, run.config->publicKeys, run.fetchUrl,
-                                                             run.body, run.signer, signatureGet);
-    if (signature != SignatureError::None) {
-        Log(run, "manifest refused: " + LogText(signature) +
-                     (signature == SignatureError::Unreachable ? ", " + LogText(signatureGet) : std::string()));
-        Report(run, SignatureWords(signature, signatureGet, run.fetchUrl), 0);
-        return EndRun(run, false);
-    }
-    if (!ParseManifest(run.body, run.manifest) || run.manifest.files.empty()) {
-        Log(run, "manifest refused: not a readable manifest with files (" + std::to_string(run.body.size()) +
-                     " bytes)");
-        Report(run, WordsFor(RunStep::BadManifest), 0);
-        return EndRun(run, false);
-    }
+    if (!FetchManifest(run)) return EndRun(run, false);
     Log(run, ManifestLine(run));
 
     CheckLocalFiles(run);

@@ -17,6 +17,7 @@ struct RunState {
     const Reporter* reporter = nullptr;
     uint64_t startTicks = 0;  // GetTickCount64 when the run began
     HttpSession http;  // the run's one session: the manifest fetch and every download
+    std::wstring manifestUrl;  // the address whose manifest the run took: files resolve against it
     std::wstring fetchUrl;
     std::string body;
     std::optional<PublicKey> signer;  // the key that signed body; none when the patcher carries no keys
@@ -30,6 +31,9 @@ struct RunState {
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks);
 
+// The manifest from the first of the configured addresses that gives one that verifies and reads
+// (patch/ManifestStage.cpp); false: the last address's failure status is already written.
+bool FetchManifest(RunState& run);
 void CheckLocalFiles(RunState& run);
 void SelectRemovals(RunState& run);
 // false: the player cancelled, the status is already written.

@@ -17,16 +17,30 @@ bool MagicAt(const uint8_t* p) {
 
 bool ReadStampBlock(const uint8_t* block, size_t size, StampSettings& out) {
     if (size != kStampBlockSize || !MagicAt(block)) return false;
-    if (Get16(block + kStampVersionAt) != kStampLayoutVersion) return false;
+    const uint16_t layout = Get16(block + kStampVersionAt);
+    if (layout != kStampLayoutVersion && layout != kStampOneUrlLayout) return false;
     const uint16_t state = Get16(block + kStampStateAt), urlLength = Get16(block + kStampUrlLengthAt);
     const uint8_t keyCount = block[kStampKeyCountAt];
     if (state > 1 || urlLength > kStampUrlCapacity || keyCount > kMaxPublicKeys) return false;
     // Never stamped: no address (the build's applies), but the build's own keys.
     if (state == 0 && urlLength != 0) return false;
+    const std::string text(reinterpret_cast<const char*>(block + kStampUrlAt), urlLength);
+    std::vector<std::string> urls;
+    for (size_t at = 0; state == 1;) {
+        const size_t end = text.find('\0', at);
+        urls.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    const size_t count = layout == kStampOneUrlLayout ? (state == 1 ? 1 : 0) : block[kStampUrlCountAt];
+    if (urls.size() != count || count > kMaxManifestUrls) return false;
+    for (const std::string& url : urls)
+        if (url.empty() && (count > 1 || layout == kStampLayoutVersion)) return false;
     out = StampSettings{};
     out.stamped = state == 1;
-    out.url.assign(reinterpret_cast<const char*>(block + kStampUrlAt), urlLength);
-    if (out.url.find('\0') != std::string::npos) return false;
+    out.layout = layout;
+    if (!urls.empty()) out.url = urls.front();
+    out.fallbackUrls.assign(urls.begin() + (urls.empty() ? 0 : 1), urls.end());
     for (size_t i = 0; i < keyCount; ++i) {
         PublicKey key;
         std::memcpy(key.data(), block + kStampKeysAt + i * 64, 64);

@@ -1,18 +1,20 @@
 #pragma once
-// The block a prebuilt patcher reserves for its operator's settings (manifest address and public
+// The block a prebuilt patcher reserves for its operator's settings (manifest addresses and public
 // keys), written into a copy of the executable by `qirell-manifest stamp` and read at start-up.
 // Platform-free: the tool and the program share this layout.
 //
 //   offset  size  field
 //        0    16  magic (kStampMagic), how the tool finds the block in the image
-//       16     2  layout version, little-endian (1)
+//       16     2  layout version, little-endian (2; version 1 blocks are read too)
 //       18     2  state: 0 = never stamped (the build's address applies), 1 = stamped
-//       20     2  address length in bytes (UTF-8), at most kStampUrlCapacity; 0 when never stamped
+//       20     2  length in bytes of the address text, at most kStampUrlCapacity; 0 when never stamped
 //       22     1  number of keys, 0 to kMaxPublicKeys (the build option's keys until stamped)
-//       23     1  zero
-//       24  2048  manifest address, UTF-8, zero-filled after its length
+//       23     1  number of addresses, 0 to kMaxManifestUrls (0 exactly when never stamped); version 1: zero
+//       24  2048  address text: the manifest addresses (UTF-8) in the order tried, one zero byte between
+//                 two; zero-filled after its length. Version 1 holds one address and no zero byte.
 //     2072   256  4 public keys of 64 bytes (P-256 point X || Y, big-endian), unused ones zero
 //     2328   232  zero, reserved
+// A block of one address has the same bytes in both versions but the version and the count.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -26,9 +28,11 @@
 constexpr size_t kStampBlockSize = 2560;
 constexpr size_t kStampUrlCapacity = 2048;
 constexpr size_t kMaxPublicKeys = 4;
-constexpr uint16_t kStampLayoutVersion = 1;
+constexpr size_t kMaxManifestUrls = 4;
+constexpr uint16_t kStampLayoutVersion = 2;
+constexpr uint16_t kStampOneUrlLayout = 1;  // still read; an older patcher's block is stamped in it
 constexpr size_t kStampVersionAt = 16, kStampStateAt = 18, kStampUrlLengthAt = 20, kStampKeyCountAt = 22,
-                 kStampUrlAt = 24, kStampKeysAt = kStampUrlAt + kStampUrlCapacity;
+                 kStampUrlCountAt = 23, kStampUrlAt = 24, kStampKeysAt = kStampUrlAt + kStampUrlCapacity;
 static_assert(kStampKeysAt + kMaxPublicKeys * 64 <= kStampBlockSize);
 constexpr size_t kStampMagicSize = 16;
 // The magic with every bit inverted: the block itself must be the only place in the image where
@@ -39,11 +43,13 @@ constexpr uint8_t StampMagicByte(size_t i) { return static_cast<uint8_t>(~kStamp
 
 struct StampSettings {
     bool stamped = false;
-    std::string url;  // UTF-8
+    std::string url;  // UTF-8, the first manifest address
     std::vector<PublicKey> keys;
+    std::vector<std::string> fallbackUrls;  // further manifest addresses, tried in order after url
+    uint16_t layout = kStampLayoutVersion;  // as read; what the tool writes back into the same image
 };
 
-// False for a block of another layout version or with inconsistent fields.
+// False for a block of an unknown layout version or with inconsistent fields.
 bool ReadStampBlock(const uint8_t* block, size_t size, StampSettings& out);
 
 // Where the stamp blocks of an image begin: the number of places its magic appears (0, 1 or, as 2,

@@ -78,7 +78,7 @@ TEST(StartUp, ADamagedStampBlockRefusesToRunWithoutARequest) {
         const wchar_t* name;
         size_t at;
         char value;
-    } damages[] = {{L"layout", kStampVersionAt, 2}, {L"keys", kStampKeyCountAt, 5}};
+    } damages[] = {{L"layout", kStampVersionAt, kStampLayoutVersion + 1}, {L"keys", kStampKeyCountAt, 5}};
     for (const auto& d : damages) {
         SCOPED_TRACE(qt::Utf8(d.name));
         std::wstring game = GameWithExe(std::wstring(L"stamp-") + d.name);

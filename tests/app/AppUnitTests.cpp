@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Options.h"
+#include "app/Settings.h"
 #include "app/Startup.h"
 
 namespace {
@@ -38,6 +39,25 @@ TEST(Options, AreExactCaseSensitiveAndUrlConsumesItsValue) {
         EXPECT_EQ(o.url, c.url);
         EXPECT_EQ(o.autoClose, c.autoClose);
         EXPECT_EQ(o.allowNoArchive, c.allowNoArchive);
+    }
+}
+
+TEST(BuiltAddresses, TheFirstIsTheManifestAddressTheRestAreTriedAfterIt) {
+    const struct {
+        std::wstring text;
+        std::wstring first;
+        std::vector<std::wstring> more;
+    } cases[] = {
+        {L"https://a/patch/manifest.json", L"https://a/patch/manifest.json", {}},
+        {L"https://a/m.json https://b/m.json  http://c/m.json ", L"https://a/m.json", {L"https://b/m.json", L"http://c/m.json"}},
+        {L"", L"", {}},
+    };
+    for (const auto& c : cases) {
+        AppSettings s;
+        s.fallbackUrls = {L"left over"};
+        SplitBuiltAddresses(c.text, s);
+        EXPECT_EQ(s.manifestUrl, c.first);
+        EXPECT_EQ(s.fallbackUrls, c.more);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "manifest/Manifest.h"
 
@@ -51,4 +52,32 @@ TEST(DownloadMember, ABrokenObjectBreaksTheDocumentAsAnyBrokenValueDoes) {
         PatchManifest m;
         EXPECT_FALSE(ParseManifest("{" + members + ", " + kFiles + "}", m)) << members;
     }
+}
+
+TEST(MirrorsMember, HttpAddressesUpToEightInOrderOtherItemsPassedOver) {
+    const std::string nine =
+        R"("mirrors": ["http://m/1/", "http://m/2/", "http://m/3/", "http://m/4/", "http://m/5/", "http://m/6/",)"
+        R"( "http://m/7/", "http://m/8/", "http://m/9/"])";
+    struct Case {
+        std::string members;
+        std::vector<std::string> mirrors;
+    } cases[] = {
+        {"", {}},
+        {R"("mirrors": [])", {}},
+        {R"("mirrors": ["https://a.example/patch/", "http://b.example/p/"])",
+         {"https://a.example/patch/", "http://b.example/p/"}},
+        {R"("mirrors": ["ftp://x/", 4, {"url": "https://y/"}, ["https://z/"], "files/", "https://ok/"])", {"https://ok/"}},
+        {nine, {"http://m/1/", "http://m/2/", "http://m/3/", "http://m/4/", "http://m/5/", "http://m/6/", "http://m/7/",
+                "http://m/8/"}},
+        {R"("mirrors": "https://a.example/")", {}},
+        {R"("mirrors": {"first": "https://a.example/"})", {}},
+    };
+    for (const auto& c : cases) {
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(Doc(c.members), m)) << c.members;
+        EXPECT_EQ(m.mirrors, c.mirrors) << c.members;
+        EXPECT_EQ(m.files.size(), 1u) << c.members;
+    }
+    PatchManifest broken;
+    EXPECT_FALSE(ParseManifest(Doc(R"("mirrors": ["https://a/", )"), broken));
 }

@@ -1,6 +1,7 @@
 #include "PatchTestSite.h"
 
 #include <windows.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -154,6 +155,20 @@ std::string Joined(const std::vector<std::string>& targets) {
     std::string out;
     for (const std::string& t : targets) out += t + "\n";
     return out;
+}
+
+std::string RefusingBase(const std::string& folder) {
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof a;
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    closesocket(s);
+    return "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/" + folder + "/";
 }
 
 int SoakRounds(int normal) {

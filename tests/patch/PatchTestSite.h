@@ -64,6 +64,8 @@ std::vector<std::string> TargetsSince(const qt::LogMark& mark, size_t atLeast);
 // How many targets begin with prefix.
 size_t CountStartingWith(const std::vector<std::string>& targets, const std::string& prefix);
 std::string Joined(const std::vector<std::string>& targets);
+// "http://127.0.0.1:PORT/folder/" on a loopback port nothing listens on: connections are refused.
+std::string RefusingBase(const std::string& folder);
 // Rounds of the randomised tests: the default, or QIRELL_SOAK_ROUNDS when that is more (the soak run).
 int SoakRounds(int normal);
 

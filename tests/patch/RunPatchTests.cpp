@@ -201,7 +201,7 @@ TEST(Failures, ManifestFetchAndParseFailuresEndWithExitOneAndTouchNothing) {
     EXPECT_FALSE(missing.ready);
     EXPECT_EQ(missing.status.headline, L"เกิดข้อผิดพลาดในการเชื่อมต่อ");
     EXPECT_EQ(missing.status.detail, L"เซิร์ฟเวอร์ตอบกลับ HTTP 404");
-    EXPECT_NE(LogLine(missing, "manifest ").find(" failed: HTTP 404"), std::string::npos) << LogLine(missing, "manifest ");
+    EXPECT_NE(LogLine(missing, "manifest ").find(": HTTP 404"), std::string::npos) << LogLine(missing, "manifest ");
     EXPECT_EQ(missing.status.progress, 0);
 
     pt::RunResult refused = pt::RunInProcess(game, "http://localhost:1/patch/manifest.json");

@@ -116,3 +116,48 @@ TEST(SignedManifest, AValidSignatureIsFetchedWithTheManifestsQueryAndTheRunGoesO
     EXPECT_EQ(signature, "/signed-valid/manifest.json.sig" + query);
     EXPECT_EQ(query.rfind("?ch=beta&t=", 0), 0u) << query;
 }
+
+TEST(ManifestFallback, ADownAndATamperedAddressGiveWayToTheThird) {
+    KeysScope keys(kKey);
+    std::string tampered = kValid;
+    tampered[tampered.find("signed")] = 'S';
+    const std::string down = pt::RefusingBase("fallback-down") + "manifest.json";
+    const struct {
+        const char* name;
+        std::string manifest;
+    } served[] = {{"fallback-tampered", tampered}, {"fallback-good", kValid}};
+    std::vector<std::wstring> fallbacks;
+    for (const auto& s : served) {
+        pt::Site site = pt::MakeSite(s.name);
+        qt::WriteBytes(site.root + L"\\manifest.json", s.manifest);
+        qt::WriteBytes(site.root + L"\\manifest.json.sig", kValidSig);
+        qt::MakeDirs(site.root + L"\\files");
+        qt::WriteBytes(site.root + L"\\files\\a.bin", "new");
+        fallbacks.push_back(qt::Wide(site.httpsBase + "manifest.json"));
+    }
+    pt::TestConfig().fallbackUrls = fallbacks;
+    std::wstring game = qt::FreshDir(L"fallback");
+    qt::WriteBytes(game + L"\\a.bin", "old");
+    const qt::LogMark mark = qt::MarkLogs();
+    const pt::RunResult r = pt::RunInProcess(game, down);
+    pt::TestConfig().fallbackUrls.clear();
+    std::string log;
+    for (const std::string& line : r.log) log += line + "\n";
+    EXPECT_EQ(r.exitCode, 0) << qt::Utf8(r.status.detail) << "\n" << log;
+    EXPECT_EQ(qt::ReadBytes(game + L"\\a.bin"), "new");
+    EXPECT_NE(log.find("manifest base 1 " + down + ": "), std::string::npos) << log;
+    EXPECT_NE(log.find("manifest base 2 " + qt::Utf8(fallbacks[0]) + ": signature not valid, next address"),
+              std::string::npos) << log;
+    const std::vector<std::string> seen = pt::TargetsSince(mark, 5);
+    EXPECT_EQ(pt::CountStartingWith(seen, "/fallback-good/manifest.json?t="), 1u) << pt::Joined(seen);
+    EXPECT_EQ(pt::CountStartingWith(seen, "/fallback-good/manifest.json.sig?t="), 1u) << pt::Joined(seen);
+    EXPECT_EQ(pt::CountStartingWith(seen, "/fallback-good/files/a.bin"), 1u) << pt::Joined(seen);
+    EXPECT_EQ(pt::CountStartingWith(seen, "/fallback-tampered/files/"), 0u) << pt::Joined(seen);
+
+    // Every address failing ends with the last one's words.
+    pt::TestConfig().fallbackUrls = {fallbacks[0]};
+    const pt::RunResult failed = pt::RunInProcess(game, down);
+    pt::TestConfig().fallbackUrls.clear();
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.status.detail, kBadSignature);
+}

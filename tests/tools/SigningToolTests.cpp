@@ -168,7 +168,7 @@ TEST(ToolStamp, RefusesImagesItCannotStampSafely) {
         "", "MZ", with(good, 0, "ZM"), with(good, 0x80, "PX"),
         good.substr(0, 1024) + good.substr(1024 + kStampMagicSize),  // no block
         good + magic,                                                // two blocks
-        with(good, 1024 + 16, std::string("\x02", 1)),               // a later layout
+        with(good, 1024 + 16, std::string("\x03", 1)),               // a later layout
         good.substr(0, 1024 + 100),                                  // cut inside the block
         with(good, 0x80 + 24 + 112 + 32, std::string("\x10\0\0\0\x08", 5)),  // an Authenticode certificate table
     };
@@ -193,6 +193,47 @@ TEST(ToolStamp, RefusesImagesItCannotStampSafely) {
     StampSettings tooMany{true, "https://h/", std::vector<PublicKey>(5)};
     std::array<uint8_t, kStampBlockSize> block{};
     EXPECT_FALSE(WriteStampBlock(tooMany, block.data(), block.size()));
+}
+
+TEST(ToolStamp, SeveralAddressesInOrderAndAnOlderPatchersBlockKeepsItsLayout) {
+    Scratch s;
+    std::string older = Image(false);
+    older[1024 + 16] = 1;  // a patcher built before fallback addresses: layout 1
+    Write(s.root / "new.exe", Image(false));
+    Write(s.root / "old.exe", older);
+    const std::string a = "https://a.example/patch/manifest.json", b = "https://b.example/patch/manifest.json";
+    const struct {
+        const char* image;
+        std::string urls;
+        int exit;
+        std::string shown;
+        uint8_t layout;
+    } cases[] = {
+        {"new.exe", " --url " + a + " --url " + b, 0, "url " + a + "\nurl " + b + "\n", 2},
+        {"new.exe", " --url " + a, 0, "url " + a + "\n", 2},
+        {"old.exe", " --url " + a, 0, "url " + a + "\n", 1},
+        {"old.exe", " --url " + a + " --url " + b, 1, "", 0},
+        {"new.exe", " --url " + a + " --url " + b + " --url " + a + " --url " + b + " --url " + a, 1, "", 0},
+        {"new.exe", " --url " + a + " --url ftp://b/", 1, "", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.image) + c.urls);
+        fs::remove(s.root / "out.exe");
+        std::string shown;
+        ASSERT_EQ(ToolExit("stamp '" + (s.root / c.image).string() + "'" + c.urls + " -o '" +
+                               (s.root / "out.exe").string() + "'", &shown),
+                  c.exit)
+            << shown;
+        if (c.exit != 0) {
+            EXPECT_FALSE(fs::exists(s.root / "out.exe"));
+            continue;
+        }
+        ASSERT_EQ(ToolExit("stamp '" + (s.root / "out.exe").string() + "' --show", &shown), 0) << shown;
+        EXPECT_NE(shown.find(": stamped\n" + c.shown), std::string::npos) << shown;
+        std::string image;
+        ASSERT_TRUE(ReadWholeFile(s.root / "out.exe", image));
+        EXPECT_EQ(uint8_t(image[1024 + 16]), c.layout);
+    }
 }
 
 TEST(ToolStamp, AddressRule) {

@@ -621,6 +621,15 @@ TEST(ToolVerify, PrefixedAddressesAreCheckedInTheLocalFilesFolder) {
 
 }  // namespace
 
+namespace {
+
+// build of release with the given options into out; the tool's exit code, its output in log.
+int BuildWith(const Folder& release, const std::string& options, const Folder& out, std::string& log) {
+    return Tool("build " + Quote(release.root) + " --version 1 " + options + " -o " + Quote(out.root), log);
+}
+
+}  // namespace
+
 TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
     Folder release;
     release.Put("a.bin", "abc");
@@ -646,9 +655,7 @@ TEST(ToolBuild, DownloadOptionsAreWrittenOnlyWhenAskedAndReadBackByThePatcher) {
         SCOPED_TRACE(c.options);
         Folder out;
         std::string log;
-        ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 " + c.options + " -o " + Quote(out.root), log),
-                  c.exit)
-            << log;
+        ASSERT_EQ(BuildWith(release, c.options, out, log), c.exit) << log;
         if (c.exit != 0) {
             EXPECT_FALSE(fs::exists(out.root / "manifest.json"));
             continue;
@@ -688,4 +695,54 @@ TEST(ToolBuild, WarnsOfAFileOverTwoGiBPublishedWithoutResume) {
             << log;
         EXPECT_TRUE(fs::is_empty(out.root));
     }
+}
+
+TEST(ToolMirrors, BuildWritesTheListInOrderAndVerifyChecksEachBaseWithoutFetching) {
+    Folder release;
+    release.Put("a.bin", "abc");
+    const struct {
+        std::string options;
+        int exit;
+        std::vector<std::string> mirrors;
+    } cases[] = {
+        {"", 0, {}},
+        {"--mirror https://cdn-a.example/qx/ --mirror http://cdn-b.example:8080/qx/1.1/", 0,
+         {"https://cdn-a.example/qx/", "http://cdn-b.example:8080/qx/1.1/"}},
+        {"--mirror https://cdn-a.example/qx", 2, {}},
+        {"--mirror https://cdn-a.example", 2, {}},
+        {"--mirror ftp://cdn-a.example/qx/", 2, {}},
+        {"--mirror 'https://cdn-a.example/qx/?k=1'", 2, {}},
+        {"--mirror", 2, {}},
+        {"--mirror http://m/1/ --mirror http://m/2/ --mirror http://m/3/ --mirror http://m/4/ --mirror http://m/5/ "
+         "--mirror http://m/6/ --mirror http://m/7/ --mirror http://m/8/ --mirror http://m/9/",
+         2, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        Folder out;
+        std::string log;
+        ASSERT_EQ(BuildWith(release, c.options, out, log), c.exit) << log;
+        if (c.exit != 0) continue;
+        const std::string text = Slurp(out.root / "manifest.json");
+        EXPECT_EQ(text.find("\"mirrors\"") != std::string::npos, !c.mirrors.empty()) << text;
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(text, m)) << text;
+        EXPECT_EQ(m.mirrors, c.mirrors);
+        EXPECT_EQ(Tool("verify " + Quote(out.root) + " --mirrors", log), 0) << log;
+    }
+
+    // A list written by hand: verify names each base a patcher could not use, and fetches nothing.
+    Folder out;
+    std::string log;
+    ASSERT_EQ(BuildWith(release, "", out, log), 0) << log;
+    std::string text = Slurp(out.root / "manifest.json");
+    text.insert(text.rfind("\n}"), ",\n  \"mirrors\": [\"https://ok.example/qx/\", \"https://no-folder.example/qx\", "
+                                   "\"ftp://other.example/qx/\", \"https://q.example/qx/?t=1\"]");
+    out.Put("manifest.json", text);
+    EXPECT_EQ(Tool("verify " + Quote(out.root), log), 0) << log;
+    EXPECT_EQ(Tool("verify " + Quote(out.root) + " --mirrors", log), 1) << log;
+    EXPECT_EQ(log.find("ok.example"), std::string::npos) << log;
+    for (const char* bad : {"no-folder.example", "ftp://other.example", "q.example"})
+        EXPECT_NE(log.find(std::string("mirrors: ") + (bad[0] == 'f' ? "" : "https://") + bad), std::string::npos)
+            << bad << "\n" << log;
 }

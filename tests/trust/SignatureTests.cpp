@@ -159,6 +159,44 @@ TEST(StampBlock, ReadsTheLayoutAndRefusesInconsistentBlocks) {
     EXPECT_FALSE(ReadStampBlock(Block(1, 1, "https://h/", 0).data(), kStampBlockSize - 1, s));
 }
 
+TEST(StampBlock, FallbackAddressesInLayoutTwoAndOneAddressReadAlikeInBoth) {
+    // Layout 2: the address count at byte 23, the addresses joined by one zero byte.
+    auto two = [](const std::string& text, uint8_t count, uint16_t state = 1) {
+        std::vector<uint8_t> b = Block(2, state, text, 1);
+        b[23] = count;
+        return b;
+    };
+    const std::string a = "https://a/m.json", b = "https://b/m.json", c = "http://c:8080/m.json";
+    const struct {
+        const char* name;
+        std::vector<uint8_t> block;
+        bool readable;
+        std::vector<std::string> urls;
+    } cases[] = {
+        {"one address, layout 1", Block(1, 1, a, 1), true, {a}},
+        {"one address, layout 2", two(a, 1), true, {a}},
+        {"three addresses", two(a + '\0' + b + '\0' + c, 3), true, {a, b, c}},
+        {"four addresses", two(a + '\0' + b + '\0' + c + '\0' + a, 4), true, {a, b, c, a}},
+        {"never stamped", two("", 0, 0), true, {}},
+        {"five addresses", two(a + '\0' + a + '\0' + a + '\0' + a + '\0' + a, 5), false, {}},
+        {"count short", two(a + '\0' + b, 1), false, {}},
+        {"count long", two(a, 2), false, {}},
+        {"an empty address", two(a + '\0', 2), false, {}},
+        {"stamped without an address", two("", 0), false, {}},
+        {"layout 1 with two", Block(1, 1, a + '\0' + b, 1), false, {}},
+    };
+    for (const auto& t : cases) {
+        StampSettings s;
+        ASSERT_EQ(ReadStampBlock(t.block.data(), t.block.size(), s), t.readable) << t.name;
+        if (!t.readable) continue;
+        std::vector<std::string> urls;
+        if (s.stamped) urls.push_back(s.url);
+        urls.insert(urls.end(), s.fallbackUrls.begin(), s.fallbackUrls.end());
+        EXPECT_EQ(urls, t.urls) << t.name;
+        EXPECT_EQ(s.keys.size(), 1u) << t.name;
+    }
+}
+
 TEST(StampBlock, AnImagesKeysComeFromItsOneReadableBlock) {
     const std::vector<uint8_t> block = Block(1, 0, "", 2);
     auto image = [](std::initializer_list<std::vector<uint8_t>> parts) {
@@ -179,7 +217,7 @@ TEST(StampBlock, AnImagesKeysComeFromItsOneReadableBlock) {
         {"one block", image({block}), true},
         {"no block", image({}), false},
         {"two blocks", image({block, Block(1, 1, "https://h/", 0)}), false},
-        {"a later layout", image({Block(2, 0, "", 2)}), false},
+        {"a later layout", image({Block(3, 0, "", 2)}), false},
         {"five keys", image({Block(1, 0, "", 5)}), false},
         {"cut inside the block", cut, false},
     };

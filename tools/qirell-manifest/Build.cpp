@@ -20,7 +20,7 @@ constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
     "                             [--remove-dir PATH]... [--url-prefix PREFIX]\n"
     "                             [--connections N] [--resume] [--delta [--delta-min-size BYTES]]\n"
-    "                             [--sign KEYFILE [--expires-days N]]\n"
+    "                             [--mirror URL]... [--sign KEYFILE [--expires-days N]]\n"
     "                             -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
@@ -35,6 +35,8 @@ constexpr const char* kBuildHelp =
     "  --connections N         players' patchers download up to N files at once (1 to 8)\n"
     "  --resume                a dropped download continues with a Range request (the server\n"
     "                          must answer Range requests)\n"
+    "  --mirror URL            a folder that serves the same files/ (and maps/): players' patchers try\n"
+    "                          each mirror in order, then the folder of the manifest (repeatable, up to 8)\n"
     "  --delta                 also write block maps to OUT_DIR/maps/ so that patchers fetch only\n"
     "                          the changed parts of large files (the server must answer Range requests)\n"
     "  --delta-min-size BYTES  smallest file that gets a block map (default 1048576)\n"
@@ -51,6 +53,7 @@ void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %
 struct BuildOptions {
     std::string release, version, previous, urlPrefix, out, signKey;
     std::vector<std::string> removeDirs;
+    std::vector<std::string> mirrors;
     bool haveVersion = false;
     int expiresDays = 0;
     unsigned connections = 1;
@@ -104,6 +107,13 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
                 return Usage("--connections takes a number from 1 to 8, not " + text);
         } else if (a == "--resume") {
             o.resume = true;
+        } else if (a == "--mirror") {
+            std::string base;
+            ok = value(base);
+            if (ok && !MirrorProblem(base).empty()) return Usage("--mirror " + Printable(base) + ": " + MirrorProblem(base));
+            if (ok && o.mirrors.size() == kMaxMirrors) return Usage("at most 8 mirrors");
+            if (ok && base.find_first_of("\"\\") != std::string::npos) return Usage("--mirror " + base + ": quote or backslash");
+            o.mirrors.push_back(base);
         } else if (a == "--delta") {
             o.delta = true;
         } else if (a == "--delta-min-size") {
@@ -366,7 +376,7 @@ bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<Rel
                    const Removals& removals) {
     std::string text, error;
     if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error) ||
-        !AddDownloadMember(text, o.connections, o.resume) ||
+        !AddDownloadMember(text, o.connections, o.resume) || !AddMirrorsMember(text, o.mirrors) ||
         (o.expiresDays > 0 && !AddExpiry(text, o.expiresDays, error))) {
         if (error.empty()) error = "build: the download options could not be written";
         Fail(error);

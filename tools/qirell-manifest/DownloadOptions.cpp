@@ -1,4 +1,6 @@
+#include "Stamp.h"
 #include "Tool.h"
+#include "manifest/Json.h"
 #include "net/RangeRules.h"
 
 bool ParseConnections(const std::string& text, unsigned& connections) {
@@ -18,6 +20,58 @@ bool AddDownloadMember(std::string& text, unsigned connections, bool resume) {
     member += "}";
     text.insert(end, member);
     return true;
+}
+
+std::string MirrorProblem(const std::string& base) {
+    std::string problem = StampUrlProblem(base);
+    if (!problem.empty()) return problem;
+    const size_t hostAt = base.find("//") + 2, pathAt = base.find('/', hostAt);
+    if (base.find_first_of("?#") != std::string::npos) return "a mirror is a folder: no query or fragment";
+    if (pathAt == std::string::npos || base.back() != '/')
+        return "a mirror is a folder: its address must end in '/'";
+    return {};
+}
+
+bool AddMirrorsMember(std::string& text, const std::vector<std::string>& mirrors) {
+    if (mirrors.empty()) return true;
+    const size_t end = text.rfind("\n}");
+    if (end == std::string::npos || mirrors.size() > kMaxMirrors) return false;
+    std::string member = ",\n  \"mirrors\": [";
+    for (size_t i = 0; i < mirrors.size(); ++i) {
+        if (!MirrorProblem(mirrors[i]).empty() || mirrors[i].find_first_of("\"\\") != std::string::npos) return false;
+        member += (i ? ", \"" : "\"") + mirrors[i] + "\"";
+    }
+    text.insert(end, member + "]");
+    return true;
+}
+
+void CheckMirrors(const std::string& manifestText, std::vector<std::string>& problems) {
+    if (!CursorCanAddress(manifestText.size())) return;
+    JsonCursor c{manifestText};
+    std::vector<std::string> mirrors;
+    bool found = false, readable = true;
+    const bool read = Consume(c, '{') && ReadMembers(c, [&](const std::string& name) {
+        if (name != "mirrors") return SkipValue(c);
+        found = true;
+        const uint32_t at = c.pos;
+        if (ReadStringArray(c, mirrors)) return true;
+        readable = false;
+        c.pos = at;
+        return SkipValue(c);
+    });
+    if (!read) {
+        problems.push_back("manifest.json: not a valid manifest");
+        return;
+    }
+    if (!found) return;
+    if (!readable) problems.push_back("mirrors: must be an array of addresses; patchers pass over anything else in it");
+    if (mirrors.size() > kMaxMirrors)
+        problems.push_back("mirrors: " + std::to_string(mirrors.size()) + " bases; patchers use only the first " +
+                           std::to_string(kMaxMirrors));
+    for (const std::string& base : mirrors) {
+        const std::string problem = MirrorProblem(base);
+        if (!problem.empty()) problems.push_back("mirrors: " + Printable(base) + ": " + problem);
+    }
 }
 
 std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume) {

@@ -15,9 +15,9 @@ namespace {
 constexpr const char* kHelp =
     "usage: qirell-manifest COMMAND ...\n"
     "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX]\n"
-    "        [--connections N] [--resume] [--delta [--delta-min-size BYTES]]\n"
+    "        [--connections N] [--resume] [--delta [--delta-min-size BYTES]] [--mirror URL ...]\n"
     "        [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
-    "  verify OUT_DIR [--public-key PUBFILE ...]\n"
+    "  verify OUT_DIR [--public-key PUBFILE ...] [--mirrors]\n"
     "  keygen KEYFILE\n"
     "  sign OUT_DIR --key KEYFILE\n"
     "  stamp PATCHER.exe --url URL [--public-key PUBFILE ...] -o OUT.exe\n"

@@ -7,15 +7,16 @@
 namespace {
 
 constexpr const char* kStampHelp =
-    "usage: qirell-manifest stamp PATCHER.exe --url URL [--public-key PUBFILE ...] -o OUT.exe\n"
+    "usage: qirell-manifest stamp PATCHER.exe --url URL [--url URL ...] [--public-key PUBFILE ...] -o OUT.exe\n"
     "       qirell-manifest stamp PATCHER.exe --show\n"
     "\n"
-    "Writes the manifest address and up to 4 public keys into the reserved block of a copy of a\n"
+    "Writes the manifest addresses and up to 4 public keys into the reserved block of a copy of a\n"
     "prebuilt patcher; the copy reads them at start-up instead of the addresses it was built with.\n"
     "Every stamp replaces the previous one whole: a copy stamped without --public-key checks no\n"
     "signatures. Icon, version and application manifest stay as they are. Sign the copy (Authenticode)\n"
     "after stamping, never before.\n"
-    "  --url URL            the manifest address (http:// or https://)\n"
+    "  --url URL            the manifest address (http:// or https://); repeated (up to 4), the\n"
+    "                       further addresses are tried in order when the one before fails\n"
     "  --public-key FILE    a PEM public key whose signatures the patcher accepts (repeatable, up to 4)\n"
     "  -o OUT.exe           the stamped copy (may name PATCHER.exe itself)\n"
     "  --show               print what the executable carries now\n";
@@ -23,7 +24,10 @@ constexpr const char* kStampHelp =
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: stamp: %s\n", message.c_str()); }
 
 void Show(const std::string& name, const StampSettings& s) {
-    if (s.stamped) std::printf("%s: stamped\nurl %s\n", name.c_str(), s.url.c_str());
+    if (s.stamped) {
+        std::printf("%s: stamped\nurl %s\n", name.c_str(), s.url.c_str());
+        for (const std::string& more : s.fallbackUrls) std::printf("url %s\n", more.c_str());
+    }
     else std::printf("%s: not stamped (the address it was built with applies; its keys are the build's)\n", name.c_str());
     for (const PublicKey& key : s.keys)
         std::printf("key %s %s\n", KeyIdHex(KeyIdOf(key)).c_str(), PublicKeyHex(key).c_str());
@@ -32,8 +36,8 @@ void Show(const std::string& name, const StampSettings& s) {
 }  // namespace
 
 int RunStamp(const std::vector<std::string>& args) {
-    std::string input, url, out;
-    std::vector<std::string> keyFiles;
+    std::string input, out;
+    std::vector<std::string> keyFiles, urls;
     bool haveUrl = false, show = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -42,7 +46,7 @@ int RunStamp(const std::vector<std::string>& args) {
             std::fputs(kStampHelp, stdout);
             return 0;
         } else if (a == "--url" && hasValue) {
-            url = args[++i];
+            urls.push_back(args[++i]);
             haveUrl = true;
         } else if (a == "--public-key" && hasValue) {
             keyFiles.push_back(args[++i]);
@@ -81,14 +85,28 @@ int RunStamp(const std::vector<std::string>& args) {
         return 0;
     }
 
+    StampSettings current;
+    ReadStampBlock(reinterpret_cast<const uint8_t*>(image.data() + at), kStampBlockSize, current);
     StampSettings settings;
     settings.stamped = true;
-    settings.url = url;
-    const std::string urlProblem = StampUrlProblem(url);
-    if (!urlProblem.empty()) {
-        Fail(Printable(url) + ": " + urlProblem);
+    settings.layout = current.layout;  // an older patcher reads only its own layout
+    for (const std::string& url : urls) {
+        const std::string urlProblem = StampUrlProblem(url);
+        if (!urlProblem.empty()) {
+            Fail(Printable(url) + ": " + urlProblem);
+            return 1;
+        }
+    }
+    if (urls.size() > kMaxManifestUrls) {
+        Fail("at most " + std::to_string(kMaxManifestUrls) + " manifest addresses fit");
         return 1;
     }
+    if (urls.size() > 1 && settings.layout == kStampOneUrlLayout) {
+        Fail(input + ": this patcher reads one manifest address; stamp a newer build to give more");
+        return 1;
+    }
+    settings.url = urls.front();
+    settings.fallbackUrls.assign(urls.begin() + 1, urls.end());
     if (keyFiles.size() > kMaxPublicKeys) {
         Fail("at most " + std::to_string(kMaxPublicKeys) + " public keys fit");
         return 1;

@@ -52,17 +52,26 @@ std::array<uint8_t, kStampBlockSize> EmptyStampBlock() {
 }
 
 bool WriteStampBlock(const StampSettings& settings, uint8_t* block, size_t size) {
-    if (size != kStampBlockSize || settings.url.size() > kStampUrlCapacity ||
-        settings.url.find('\0') != std::string::npos || settings.keys.size() > kMaxPublicKeys)
+    const bool oneUrl = settings.layout == kStampOneUrlLayout;
+    std::string text = settings.url;
+    for (const std::string& more : settings.fallbackUrls) text += std::string(1, '\0') + more;
+    if (size != kStampBlockSize || text.size() > kStampUrlCapacity || settings.url.find('\0') != std::string::npos ||
+        settings.keys.size() > kMaxPublicKeys || 1 + settings.fallbackUrls.size() > kMaxManifestUrls ||
+        (oneUrl && !settings.fallbackUrls.empty()) ||
+        (settings.layout != kStampLayoutVersion && !oneUrl))
         return false;
-    if (!settings.stamped && (!settings.url.empty() || !settings.keys.empty())) return false;
+    for (const std::string& more : settings.fallbackUrls)
+        if (more.empty() || more.find('\0') != std::string::npos) return false;
+    if (!settings.stamped && (!text.empty() || !settings.keys.empty())) return false;
     const std::array<uint8_t, kStampBlockSize> empty = EmptyStampBlock();
     std::memcpy(block, empty.data(), size);
+    Put16(block + kStampVersionAt, settings.layout);
     if (!settings.stamped) return true;
     Put16(block + kStampStateAt, 1);
-    Put16(block + kStampUrlLengthAt, static_cast<uint16_t>(settings.url.size()));
+    Put16(block + kStampUrlLengthAt, static_cast<uint16_t>(text.size()));
     block[kStampKeyCountAt] = static_cast<uint8_t>(settings.keys.size());
-    std::memcpy(block + kStampUrlAt, settings.url.data(), settings.url.size());
+    if (!oneUrl) block[kStampUrlCountAt] = static_cast<uint8_t>(1 + settings.fallbackUrls.size());
+    std::memcpy(block + kStampUrlAt, text.data(), text.size());
     for (size_t i = 0; i < settings.keys.size(); ++i)
         std::memcpy(block + kStampKeysAt + i * 64, settings.keys[i].data(), 64);
     return true;
@@ -89,7 +98,8 @@ bool LocateStampBlock(const std::string& image, size_t& offset, std::string& err
         error = "its stamp block has layout version " +
                 (image.size() - first >= kStampMagicSize + 2 ? std::to_string(Get16(image, first + kStampVersionAt))
                                                              : std::string("?")) +
-                " or is damaged; this tool reads version " + std::to_string(kStampLayoutVersion);
+                " or is damaged; this tool reads versions " + std::to_string(kStampOneUrlLayout) + " and " +
+                std::to_string(kStampLayoutVersion);
         return false;
     }
     offset = first;

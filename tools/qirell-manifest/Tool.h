@@ -75,6 +75,13 @@ bool DeleteDirsNamed(const std::string& text);
 // (more than one connection, or resume); a manifest without it is read as one GET at a time.
 bool ParseConnections(const std::string& text, unsigned& connections);
 bool AddDownloadMember(std::string& text, unsigned connections, bool resume);
+// --mirror: why base cannot be a mirror (an http:// or https:// address with a host and a folder
+// path ending in '/', no query); empty when it can.
+std::string MirrorProblem(const std::string& base);
+// The "mirrors" member, when there are any.
+bool AddMirrorsMember(std::string& text, const std::vector<std::string>& mirrors);
+// verify --mirrors: the manifest text's "mirrors" member as written, each base checked; nothing fetched.
+void CheckMirrors(const std::string& manifestText, std::vector<std::string>& problems);
 // One per file that players under Wine cannot download whole: over 2 GiB without --resume, or too
 // big for the resumed attempts.
 std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume);

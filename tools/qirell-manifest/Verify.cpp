@@ -9,7 +9,7 @@
 namespace {
 
 constexpr const char* kVerifyHelp =
-    "usage: qirell-manifest verify OUT_DIR [--url-prefix PREFIX] [--public-key PUBFILE ...]\n"
+    "usage: qirell-manifest verify OUT_DIR [--url-prefix PREFIX] [--public-key PUBFILE ...] [--mirrors]\n"
     "\n"
     "Checks a published folder against its manifest.json as players will use it: every path is one a\n"
     "player's Windows folder holds exactly (the same name rules as build, letter case as Windows folds\n"
@@ -20,7 +20,9 @@ constexpr const char* kVerifyHelp =
     "with PREFIX at files/<rest of the address>, others at files/<path> when they end in the path.\n"
     "Each problem is reported; exit code 1 on any.\n"
     "  --public-key FILE   also check manifest.json.sig: made by one of these keys (PEM, repeatable)\n"
-    "                      over the exact bytes of manifest.json, and the manifest not expired\n";
+    "                      over the exact bytes of manifest.json, and the manifest not expired\n"
+    "  --mirrors           also check the \"mirrors\" list: at most 8, each an http:// or https://\n"
+    "                      folder address (fetches nothing: whether a mirror holds the files is not checked)\n";
 
 void CheckFiles(const fs::path& root, const PatchManifest& manifest, const std::string& urlPrefix,
                 std::vector<std::string>& problems) {
@@ -142,8 +144,13 @@ void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::ve
 int RunVerify(const std::vector<std::string>& args) {
     std::string dir, prefix;
     std::vector<std::string> publicKeys;
+    bool mirrors = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (a == "--mirrors") {
+            mirrors = true;
+            continue;
+        }
         if (a == "--public-key" && i + 1 < args.size()) {
             publicKeys.push_back(args[++i]);
             continue;
@@ -169,6 +176,8 @@ int RunVerify(const std::vector<std::string>& args) {
     fs::path root = Utf8ToPath(dir);
     std::vector<std::string> problems;
     VerifyPublished(root, prefix, problems);
+    std::string text;
+    if (mirrors && ReadWholeFile(root / "manifest.json", text)) CheckMirrors(text, problems);
     if (!publicKeys.empty())
         CheckPublishedSignature(root, prefix, publicKeys, [&](const std::string& p) { problems.push_back(p); });
     for (const std::string& p : problems) std::printf("%s\n", p.c_str());
