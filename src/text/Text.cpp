@@ -14,6 +14,16 @@ std::wstring Utf8ToWide(const std::string& utf8) {
     return out;
 }
 
+std::string WideToUtf8(const std::wstring& wide) {
+    if (wide.empty() || wide.size() > static_cast<size_t>(INT_MAX)) return {};
+    const int inLen = static_cast<int>(wide.size());
+    const int len = WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLen, nullptr, 0, nullptr, nullptr);
+    if (len <= 0) return {};
+    std::string out(static_cast<size_t>(len), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), inLen, out.data(), len, nullptr, nullptr);
+    return out;
+}
+
 std::wstring ToLocalPath(const std::string& utf8Path) {
     std::wstring path = Utf8ToWide(utf8Path);
     for (wchar_t& ch : path)

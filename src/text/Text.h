@@ -3,6 +3,8 @@
 
 // UTF-8 to UTF-16; invalid sequences become replacement characters, nothing is rejected.
 std::wstring Utf8ToWide(const std::string& utf8);
+// UTF-16 to UTF-8; unpaired surrogates become replacement characters.
+std::string WideToUtf8(const std::wstring& wide);
 // A manifest path as a path relative to the game folder: UTF-16, '/' turned into '\'.
 std::wstring ToLocalPath(const std::string& utf8Path);
 // Only the bytes 'A' to 'Z' change.
