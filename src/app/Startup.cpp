@@ -16,6 +16,7 @@
 #include "client/ClientFacts.h"
 #include "patch/RunPatch.h"
 #include "patch/Words.h"
+#include "state/StateFile.h"
 
 namespace {
 
@@ -42,6 +43,8 @@ void ReadOptions() {
     if (options.hasUrl) Settings().manifestUrl = options.url;
     if (options.autoClose) Board().autoClose = true;
     if (options.allowNoArchive) Settings().allowNoArchive = true;
+    if (options.fullCheck) Settings().fullCheck = true;
+    Settings().stateFolder = DefaultStateFolder();
 }
 
 HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
@@ -104,7 +107,8 @@ void StartPatchRun() {
     EnableWindow(button, FALSE);
     SetWindowTextW(button, L"กำลังอัปเดต...");
     auto config = std::make_unique<RunConfig>(
-        RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose});
+        RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose,
+                  Settings().stateFolder, Settings().fullCheck});
     HANDLE thread = CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr);
     if (!thread) return;
     config.release();

@@ -88,12 +88,33 @@ bool ReadDownloadOptions(JsonCursor& c, PatchManifest& manifest) {
     return ReadMembers(c, [&](const std::string& name) { return ReadDownloadMember(c, name, manifest); });
 }
 
+// Like the download member: a value of another type or out of range leaves the default.
+bool ReadCheckOptions(JsonCursor& c, PatchManifest& manifest) {
+    SkipWhitespace(c);
+    if (c.pos >= c.text.size() || c.text[c.pos] != '{') return SkipValue(c);
+    Consume(c, '{');
+    return ReadMembers(c, [&](const std::string& name) {
+        if (name != "reuse_verified" && name != "full_check_days") return SkipValue(c);
+        std::string text;
+        if (!ReadScalarText(c, text)) return false;
+        if (name == "reuse_verified") {
+            if (text == "true") manifest.reuseVerified = true;
+            if (text == "false") manifest.reuseVerified = false;
+        } else if (!text.empty() && text.size() <= 4 && text.find_first_not_of("0123456789") == std::string::npos) {
+            const unsigned n = static_cast<unsigned>(std::stoul(text));
+            if (n >= 1 && n <= kMaxFullCheckDays) manifest.fullCheckDays = n;
+        }
+        return true;
+    });
+}
+
 bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
     if (name == "version") return ReadString(c, manifest.version);
     if (name == "delete_dirs") return ReadStringArray(c, manifest.delete_dirs);
     if (name == "delete_files") return ReadStringArray(c, manifest.delete_files);
     if (name == "files") return ReadFileList(c, manifest.files);
     if (name == "download") return ReadDownloadOptions(c, manifest);
+    if (name == "check") return ReadCheckOptions(c, manifest);
     return SkipValue(c);
 }
 

@@ -11,4 +11,8 @@ struct RunConfig {
     std::vector<PublicKey> publicKeys;
     std::wstring exeName;    // the patcher's own file name in the game folder
     bool autoClose = false;  // nobody is there to answer: a running game is not waited for
+    // Where the game folder's state is kept between runs (%LOCALAPPDATA%\QirellPatcher); empty: nowhere,
+    // every run starts from nothing.
+    std::wstring stateFolder;
+    bool fullCheck = false;  // every file is hashed, whatever the state remembers
 };

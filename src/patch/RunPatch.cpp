@@ -49,6 +49,7 @@ DWORD RunStages(RunState& run) {
         Report(run, WordsFor(RunStep::BadManifest), 0);
         return EndRun(*run.reporter, false);
     }
+    if (!AcceptManifest(run)) return EndRun(*run.reporter, false);
 
     CheckLocalFiles(run);
     SelectRemovals(run);

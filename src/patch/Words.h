@@ -19,6 +19,8 @@ Words WordsFor(RunStep step);
 // The manifest could not be fetched; failureText says why.
 Words ConnectionWords(const std::wstring& failureText);
 Words SignatureWords(SignatureError error, const std::wstring& failureText);
+// A signed manifest older than one this folder already accepted from the same key.
+Words RollbackWords();
 // The run's end when the game is ready: nothing was downloaded, or downloaded files.
 Words CompletionWords(const std::string& version, size_t downloaded);
 // The run ended on an exception: this headline, and the detail for the exception being handled (call
