@@ -30,7 +30,9 @@ TEST(Sequence, ReadOnlyAsAPlainIntegerFromZeroTo2Pow53) {
     for (const Case& c : cases) {
         uint64_t value = 0;
         EXPECT_EQ(ReadManifestSequence("{" + c.members + "}", value), c.read) << c.members;
-        if (c.read == SequenceRead::Present) EXPECT_EQ(value, c.value) << c.members;
+        if (c.read == SequenceRead::Present) {
+            EXPECT_EQ(value, c.value) << c.members;
+        }
     }
     uint64_t value = 0;
     EXPECT_EQ(ReadManifestSequence("{\"sequence\": 3", value), SequenceRead::Malformed);
