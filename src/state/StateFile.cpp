@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr size_t kWriteChunk = 1u << 20;
+
 bool ReadAll(const std::wstring& path, std::string& bytes, bool& missing) {
     UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -102,7 +104,7 @@ bool SaveFolderState(const std::wstring& path, const FolderState& state) {
         size_t done = 0;
         while (done < bytes.size()) {
             DWORD wrote = 0;
-            const DWORD want = static_cast<DWORD>(bytes.size() - done > (1u << 30) ? (1u << 30) : bytes.size() - done);
+            const DWORD want = static_cast<DWORD>(bytes.size() - done > kWriteChunk ? kWriteChunk : bytes.size() - done);
             if (!WriteFile(file.get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0) break;
             done += wrote;
         }
