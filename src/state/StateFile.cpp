@@ -43,13 +43,8 @@ std::wstring DefaultStateFolder() {
 }
 
 bool IdentifyFolder(const std::wstring& folder, FolderIdentity& out) {
-    const DWORD n = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
-    if (n == 0) return false;
-    std::wstring full(n, L'\0');
-    const DWORD got = GetFullPathNameW(folder.c_str(), n, full.data(), nullptr);
-    if (got == 0 || got >= n) return false;
-    full.resize(got);
-    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    const std::wstring full = FullPath(folder);
+    if (full.empty()) return false;
     UniqueFile dir(CreateFileW(full.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};

@@ -5,6 +5,9 @@
 std::wstring Utf8ToWide(const std::string& utf8);
 // UTF-16 to UTF-8; unpaired surrogates become replacement characters.
 std::string WideToUtf8(const std::wstring& wide);
+// The full path of path (GetFullPathNameW) without trailing separators, a root's kept; empty when it
+// cannot be had.
+std::wstring FullPath(const std::wstring& path);
 // A manifest path as a path relative to the game folder: UTF-16, '/' turned into '\'.
 std::wstring ToLocalPath(const std::string& utf8Path);
 // Only the bytes 'A' to 'Z' change.
