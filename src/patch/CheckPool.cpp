@@ -28,6 +28,7 @@ bool IsUpToDate(FileHashScratch& scratch, FileCheck& check) {
     uint8_t digest[32];
     const FileDigest read = DigestFile(scratch, check.localPath, &check.size, size, digest);
     check.sizeDiffered = read == FileDigest::SizeDiffers;
+    check.digested = read == FileDigest::Digested;
     if (read != FileDigest::Digested) return false;
     return check.sha256 && HexLower(digest, sizeof digest) == *check.sha256;
 }

@@ -12,6 +12,7 @@ struct FileCheck {
     const std::string* sha256 = nullptr;   // and its digest text
     bool upToDate = false;                 // the result
     bool sizeDiffered = false;             // not up to date because of its size (it was not read)
+    bool digested = false;                 // read to its end and hashed
 };
 
 // As many as the processor has, at most 8.

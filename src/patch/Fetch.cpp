@@ -12,9 +12,9 @@ FetchResult FetchWhole(const PlannedFile& file, FetchContext& context) {
         download.keepContext = &keeper;
         WIN32_FILE_ATTRIBUTE_DATA a{};
         if (!file.validator.empty() && GetFileAttributesExW(file.sidePath.c_str(), GetFileExInfoStandard, &a))
-            Log(*context.run, "fetch " + file.entry.path + ": going on from byte " +
+            Log(*context.run, "fetch " + file.entry.path + ": resumed at byte " +
                                   std::to_string((uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow) +
-                                  " of an earlier run's download");
+                                  " of an earlier run's side file");
     }
     return DownloadVerifiedFile(context.http, download, context.progress, context.cancel);
 }

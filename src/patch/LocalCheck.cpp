@@ -30,9 +30,8 @@ bool Reusable(const FileRecord* record, const std::optional<FileIdentity>& now, 
 std::string Why(const FileCheck& check) {
     if (check.upToDate) return "up to date";
     if (check.sizeDiffered) return "size differs";
-    if (GetFileAttributesW(check.localPath.c_str()) == INVALID_FILE_ATTRIBUTES) return "missing";
-    // Read to the end (or as far as it could be read) and its digest is not the manifest's.
-    return "digest differs";
+    if (check.digested) return "digest differs";
+    return GetFileAttributesW(check.localPath.c_str()) == INVALID_FILE_ATTRIBUTES ? "missing" : "unreadable";
 }
 
 }  // namespace
