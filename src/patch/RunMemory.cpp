@@ -52,11 +52,19 @@ void LoadRunMemory(RunState& run) {
     auto memory = std::make_unique<RunMemory>();
     memory->path = StateFilePath(run.config->stateFolder, folder);
     const StateLoad load = LoadFolderState(memory->path, folder, memory->state);
+    if (load == StateLoad::Loaded) memory->onDisk = EncodeState(memory->state);
     Log(run, std::string("state ") + WideToUtf8(memory->path) + ": " + LoadWord(load));
     run.memory = std::move(memory);
 }
 
-bool SaveRunMemory(RunMemory& memory) { return SaveFolderState(memory.path, memory.state); }
+bool SaveRunMemory(RunMemory& memory) {
+    std::string bytes = EncodeState(memory.state);
+    // An unchanged state (a start that reused every record) costs no write and no flush.
+    if (bytes == memory.onDisk) return true;
+    if (!SaveStateBytes(memory.path, bytes)) return false;
+    memory.onDisk = std::move(bytes);
+    return true;
+}
 
 std::optional<uint64_t> CounterOf(const FolderState& state, const KeyId& key) {
     for (const KeyCounter& k : state.counters)

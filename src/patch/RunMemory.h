@@ -18,13 +18,15 @@ struct RunMemory {
     std::wstring path;  // the state file
     std::mutex lock;    // the state and its writes: downloads on helper threads keep validators
     FolderState state;
+    std::string onDisk;  // the state file's bytes as last read or written: an unchanged state is not written again
     std::vector<const PlannedFile*> swapped;  // run's thread only: files of the plan swapped in
 };
 
 // Loads the state of the current folder when the run is given a state folder (run.memory stays empty
 // otherwise). A state that is missing, damaged, of another version or of another folder is a fresh one.
 void LoadRunMemory(RunState& run);
-// Writes the state; false when it could not be written (the run goes on without it).
+// Writes the state unless the file already holds it; false when it could not be written (the run goes
+// on without it).
 bool SaveRunMemory(RunMemory& memory);
 
 std::optional<uint64_t> CounterOf(const FolderState& state, const KeyId& key);

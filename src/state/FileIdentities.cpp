@@ -18,20 +18,27 @@ std::wstring Folded(const wchar_t* name, size_t length) {
     return s;
 }
 
+// The file ID of either class, 128 or 64 bits, in 16 bytes.
+template <typename Info>
+std::array<uint8_t, 16> IdOf(const Info& e) {
+    std::array<uint8_t, 16> id{};
+    std::memcpy(id.data(), &e.FileId, sizeof e.FileId);
+    return id;
+}
+
 // Walks the entries of one buffer filled by GetFileInformationByHandleEx.
-template <typename Info, typename IdOf>
-void AddAll(const uint8_t* buffer, IdOf idOf, Listing& out) {
+template <typename Info>
+void AddAll(const uint8_t* buffer, Listing& out) {
     for (const uint8_t* at = buffer;;) {
         Info e;
         std::memcpy(&e, at, sizeof e);  // the names run past the struct; only its fixed part is copied
         const auto* name = reinterpret_cast<const wchar_t*>(at + offsetof(Info, FileName));
-        const std::array<uint8_t, 16> id = idOf(e);
         if (!(e.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             FileIdentity identity;
             identity.size = static_cast<uint64_t>(e.EndOfFile.QuadPart);
             identity.lastWrite = e.LastWriteTime.QuadPart;
             identity.changed = e.ChangeTime.QuadPart;
-            identity.id = id;
+            identity.id = IdOf(e);
             out[Folded(name, e.FileNameLength / sizeof(wchar_t))] = identity;
         }
         if (e.NextEntryOffset == 0) break;
@@ -61,18 +68,10 @@ bool List(const std::wstring& dir, Listing& out) {
             continue;
         }
         if (extended) {
-            AddAll<FILE_ID_EXTD_DIR_INFO>(bytes, [](const FILE_ID_EXTD_DIR_INFO& e) {
-                std::array<uint8_t, 16> id{};
-                std::memcpy(id.data(), &e.FileId, sizeof e.FileId);
-                return id;
-            }, out);
+            AddAll<FILE_ID_EXTD_DIR_INFO>(bytes, out);
             cls = FileIdExtdDirectoryInfo;
         } else {
-            AddAll<FILE_ID_BOTH_DIR_INFO>(bytes, [](const FILE_ID_BOTH_DIR_INFO& e) {
-                std::array<uint8_t, 16> id{};
-                std::memcpy(id.data(), &e.FileId, sizeof e.FileId);
-                return id;
-            }, out);
+            AddAll<FILE_ID_BOTH_DIR_INFO>(bytes, out);
             cls = FileIdBothDirectoryInfo;
         }
     }

@@ -86,9 +86,12 @@ StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder
 }
 
 bool SaveFolderState(const std::wstring& path, const FolderState& state) {
+    return SaveStateBytes(path, EncodeState(state));
+}
+
+bool SaveStateBytes(const std::wstring& path, const std::string& bytes) {
     const size_t slash = path.rfind(L'\\');
     if (slash != std::wstring::npos) CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
-    const std::string bytes = EncodeState(state);
     const std::wstring temp = path + Utf8ToWide(kStateTempSuffix);
     {
         // No sharing: a second patcher on the same folder writing at the same moment fails here, and

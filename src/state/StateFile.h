@@ -24,3 +24,5 @@ enum class StateLoad { Loaded, Missing, Damaged, OtherVersion, OtherFolder };
 StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder, FolderState& out);
 // Writes the state in place of the old one (creating the state folder); false when it could not.
 bool SaveFolderState(const std::wstring& path, const FolderState& state);
+// The same with the state already encoded (EncodeState).
+bool SaveStateBytes(const std::wstring& path, const std::string& bytes);
