@@ -40,6 +40,7 @@ void CheckLocalFiles(RunState& run) {
     run.toDownload.clear();
     run.bytesTotal = 0;
     const std::vector<ManifestFile>& files = run.manifest.files;
+    const bool logging = Logging(run);
     const bool remember = run.memory && run.manifest.reuseVerified;
     const bool full = !remember || FullCheckDue(run);
     if (remember) Log(run, full ? "check: every file is hashed (full check)" : "check: files recorded as verified are reused");
@@ -75,7 +76,7 @@ void CheckLocalFiles(RunState& run) {
             const auto found = records.find(entry.path);
             if (Reusable(found == records.end() ? nullptr : found->second, identities[k], entry)) {
                 upToDate[k] = true;
-                Log(run, "check " + entry.path + ": reused");
+                if (logging) Log(run, "check " + entry.path + ": reused");
                 continue;
             }
         }
@@ -91,7 +92,7 @@ void CheckLocalFiles(RunState& run) {
         Report(run, CheckingFileWords(checks[current].localPath), static_cast<int>(30 + (at * 120) / listedCount));
     });
     for (size_t c = 0; c < n; ++c) {
-        Log(run, "check " + listed[checkOf[c]]->path + ": " + Why(checks[c]));
+        if (logging) Log(run, "check " + listed[checkOf[c]]->path + ": " + Why(checks[c]));
         upToDate[checkOf[c]] = checks[c].upToDate;
     }
     std::vector<const ManifestFile*> verified;

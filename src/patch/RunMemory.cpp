@@ -51,8 +51,7 @@ void LoadRunMemory(RunState& run) {
     }
     auto memory = std::make_unique<RunMemory>();
     memory->path = StateFilePath(run.config->stateFolder, folder);
-    const StateLoad load = LoadFolderState(memory->path, folder, memory->state);
-    if (load == StateLoad::Loaded) memory->onDisk = EncodeState(memory->state);
+    const StateLoad load = LoadFolderState(memory->path, folder, memory->state, &memory->onDisk);
     Log(run, std::string("state ") + WideToUtf8(memory->path) + ": " + LoadWord(load));
     run.memory = std::move(memory);
 }

@@ -19,6 +19,8 @@ void Report(const RunState& run, const Words& words, int progress) {
     Report(run, words.headline, words.detail, progress);
 }
 
+bool Logging(const RunState& run) { return run.reporter->log != nullptr; }
+
 void Log(const RunState& run, const std::string& line) {
     if (run.reporter->log) run.reporter->log(run.reporter->context, line);
 }

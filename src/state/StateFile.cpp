@@ -66,7 +66,8 @@ std::wstring StateFilePath(const std::wstring& stateFolder, const FolderIdentity
            Utf8ToWide(kStateSuffix);
 }
 
-StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder, FolderState& out) {
+StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder, FolderState& out,
+                          std::string* bytesRead) {
     out = FolderState{};
     out.folder = folder.fullPath;
     out.volumeSerial = folder.volumeSerial;
@@ -82,6 +83,7 @@ StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder
     // A state copied from elsewhere, or a name shared by chance, describes files this folder may not hold.
     if (read.folder != folder.fullPath || read.volumeSerial != folder.volumeSerial) return StateLoad::OtherFolder;
     out = std::move(read);
+    if (bytesRead) *bytesRead = std::move(bytes);
     return StateLoad::Loaded;
 }
 

@@ -20,8 +20,10 @@ bool IdentifyFolder(const std::wstring& folder, FolderIdentity& out);
 std::wstring StateFilePath(const std::wstring& stateFolder, const FolderIdentity& folder);
 
 enum class StateLoad { Loaded, Missing, Damaged, OtherVersion, OtherFolder };
-// Reads the state of folder from path; anything but Loaded leaves out as a fresh state of folder.
-StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder, FolderState& out);
+// Reads the state of folder from path; anything but Loaded leaves out as a fresh state of folder. With
+// bytes, a Loaded state's file bytes go there.
+StateLoad LoadFolderState(const std::wstring& path, const FolderIdentity& folder, FolderState& out,
+                          std::string* bytesRead = nullptr);
 // Writes the state in place of the old one (creating the state folder); false when it could not.
 bool SaveFolderState(const std::wstring& path, const FolderState& state);
 // The same with the state already encoded (EncodeState).
