@@ -8,7 +8,8 @@ add_library(qirell_portable STATIC
   $<TARGET_OBJECTS:qirell_text_portable> $<TARGET_OBJECTS:qirell_digest_portable>
   $<TARGET_OBJECTS:qirell_manifest_portable> $<TARGET_OBJECTS:qirell_trust_portable>
   $<TARGET_OBJECTS:qirell_net_portable> $<TARGET_OBJECTS:qirell_delta_portable>
-  $<TARGET_OBJECTS:qirell_client_portable> $<TARGET_OBJECTS:qirell_patch_portable>)
+  $<TARGET_OBJECTS:qirell_client_portable> $<TARGET_OBJECTS:qirell_patch_portable>
+  $<TARGET_OBJECTS:qirell_state_portable>)
 target_link_libraries(qirell_portable PUBLIC qirell_common)
 if(QIRELL_FUZZ)
   target_link_options(qirell_portable INTERFACE -fsanitize=fuzzer-no-link)

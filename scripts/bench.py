@@ -112,11 +112,15 @@ class Tree:
             entries.append({"path": rel, "size": size, "sha256": digests[rel]})
         with open(os.path.join(site, "manifest.json"), "w") as f:
             json.dump({"version": "bench", "files": entries}, f)
+        # The same list with fast start on: files recorded as verified are not read again.
+        with open(os.path.join(site, "reuse.json"), "w") as f:
+            json.dump({"version": "bench", "check": {"reuse_verified": True}, "files": entries}, f)
         # The same list with every path leaving the folder: fetched and read, no file checked.
         with open(os.path.join(site, "refused.json"), "w") as f:
             json.dump({"version": "bench", "files": [dict(e, path="../" + e["path"]) for e in entries]}, f)
         self.url = f"http://localhost:{PORT}/bench-{name}/manifest.json"
         self.refused_url = f"http://localhost:{PORT}/bench-{name}/refused.json"
+        self.reuse_url = f"http://localhost:{PORT}/bench-{name}/reuse.json"
         shutil.copy(EXE, os.path.join(self.game, "QirellPatcher.exe"))
         if BEFORE_EXE:
             shutil.copy(BEFORE_EXE, os.path.join(self.game, "Before.exe"))
@@ -124,8 +128,8 @@ class Tree:
         self.paths = [rel for rel, _ in files]
         self.mb = sum(size for _, size in files) / 1e6
 
-    def patcher(self, wrapper=(), url=None, exe="QirellPatcher.exe"):
-        return [WINE_RUN, *wrapper, os.path.join(self.game, exe), "--auto-close", "--url", url or self.url]
+    def patcher(self, wrapper=(), url=None, exe="QirellPatcher.exe", extra=()):
+        return [WINE_RUN, *wrapper, os.path.join(self.game, exe), "--auto-close", "--url", url or self.url, *extra]
 
 
 def rounds(contenders):
@@ -304,6 +308,127 @@ def download_benchmark(lines):
               f"{'met' if flat is not None and abs(flat) < 1 else 'missed'} |"]
 
 
+def bytes_read(cmd):
+    """Runs cmd; returns (exit code, bytes the process passed through read calls: /proc/PID/io rchar,
+    sampled every 5 ms up to its end). Wine's own start reads some MB; take a bare start's off."""
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    rchar = 0
+    while proc.poll() is None:
+        try:
+            with open(f"/proc/{proc.pid}/io") as f:
+                rchar = int(next(l for l in f if l.startswith("rchar:")).split()[1])
+        except (OSError, StopIteration, ValueError):
+            pass
+        time.sleep(0.005)
+    return proc.returncode, rchar
+
+
+def newest_state_size():
+    base = os.path.join(os.environ.get("WINEPREFIX", ""), "drive_c", "users")
+    states = [os.path.join(root, n) for root, _, names in os.walk(base) for n in names
+              if n.startswith("QirellPatcher-") and n.endswith(".state")]
+    return os.path.getsize(max(states, key=os.path.getmtime)) if states else 0
+
+
+def nginx_bytes(since, target):
+    """Body bytes nginx sent for target in the log lines after offset since."""
+    total = 0
+    with open(os.environ["QIRELL_TEST_NGINX_LOG"], "rb") as f:
+        f.seek(since)
+        for line in f:
+            try:
+                entry = json.loads(line)
+            except ValueError:
+                continue
+            if entry.get("target") == target:
+                total += int(entry.get("bytes") or 0)
+    return total
+
+
+def remember_benchmarks(lines):
+    """Fast start against a full check and a bare start, the bytes a fast start reads, and a download
+    the player closes the window on half-way, finished by the next start."""
+    eighth = (CHECK_MIB << 20) // 8
+    tiny = Tree("tiny", [("tiny.bin", 1024)])
+    eight = Tree("eight", [(f"data/part{i}.qpa", eighth) for i in range(8)])
+    many = Tree("many", [(f"m/{i // 500:03d}/s{i:05d}.dat", 1024 + (i * 7919) % 7169) for i in range(MANY_FILES)])
+    # The full check is the same manifest with --full-check, so every run keeps the state the next one reuses.
+    contenders = {
+        "bare": (tiny.patcher(), None),
+        "many full": (many.patcher(url=many.reuse_url, extra=["--full-check"]), None),
+        "many reuse": (many.patcher(url=many.reuse_url), None),
+        "eight full": (eight.patcher(url=eight.reuse_url, extra=["--full-check"]), None),
+        "eight reuse": (eight.patcher(url=eight.reuse_url), None),
+    }
+    t = rounds(contenders)
+    bare = t["bare"][0]
+
+    def net(label):
+        return t[label][0] - bare
+
+    run(eight.patcher(url=eight.reuse_url))  # the state as a reusing run leaves it
+    _, read_reuse = bytes_read(eight.patcher(url=eight.reuse_url))
+    state_size = newest_state_size()
+    _, read_bare = bytes_read(tiny.patcher())
+    _, read_full = bytes_read(eight.patcher(url=eight.reuse_url, extra=["--full-check"]))
+    lines += ["", "| fast start | contender | fastest s | CPU s (with wineserver) | check s (net of the bare start) |",
+              "|---|---|---|---|---|"]
+    for title, full, reuse in ((f"{MANY_FILES} unchanged files", "many full", "many reuse"),
+                               (f"{eight.mb:.0f} MB in 8 unchanged files", "eight full", "eight reuse")):
+        for label, name in ((full, "full check (--full-check)"), (reuse, "reuse")):
+            lines.append(f"| {title} | {name} | {t[label][0]:.2f} | {t[label][1]:.2f} | {net(label):.3f} |")
+
+    # The window closed at about half of a resumable download served at 16 MB/s, then a start that finishes it.
+    size = 256 << 20
+    closing = Tree("closing", [("big.bin", size)])
+    digest = json.load(open(os.path.join(closing.base, "digests.json")))["big.bin"]
+    target = os.path.join(closing.base, "target")
+    os.makedirs(target, exist_ok=True)
+    shutil.copy(EXE, os.path.join(target, "QirellPatcher.exe"))
+    open(os.path.join(target, "data.qpa"), "a").close()
+    for name in ("big.bin", "big.bin.patch.tmp"):
+        if os.path.exists(os.path.join(target, name)):
+            os.remove(os.path.join(target, name))
+    slow = f"/slow/bench-closing/files/big.bin"
+    with open(os.path.join(WWW, "bench-closing", "resume.json"), "w") as f:
+        json.dump({"version": "bench", "download": {"resume": True},
+                   "files": [{"path": "big.bin", "size": size, "sha256": digest,
+                              "url": f"http://localhost:{PORT}{slow}"}]}, f)
+    url = f"http://localhost:{PORT}/bench-closing/resume.json"
+    mark = os.path.getsize(os.environ["QIRELL_TEST_NGINX_LOG"])
+    exe = os.path.join(target, "QirellPatcher.exe")
+    out = subprocess.run([WINE_RUN, BENCH_START, "--close-at", os.path.join(target, "big.bin.patch.tmp"),
+                          str(size // 2), exe, "--url", url], capture_output=True, text=True, timeout=900)
+    try:
+        closed_at = int(out.stdout.split()[-2])
+    except (ValueError, IndexError):
+        closed_at = -1
+    _, _, code = run([WINE_RUN, exe, "--auto-close", "--url", url])
+    time.sleep(1)  # nginx logs a request once its answer is out
+    sent = nginx_bytes(mark, slow)
+    ready = code == 0 and os.path.exists(os.path.join(target, "big.bin")) and \
+        sha256_of(os.path.join(target, "big.bin")) == digest
+
+    def verdict(ok):
+        return "met" if ok else "missed"
+
+    r_many = net("many reuse") / net("many full")
+    d_eight = net("eight reuse")
+    lines += ["", "| fast start goal | measured | |", "|---|---|---|",
+              f"| {MANY_FILES} unchanged files with reuse: check time ≤ 1/10 of a full check's | "
+              f"{net('many reuse'):.3f} s / {net('many full'):.3f} s = {r_many:.3f} | {verdict(r_many <= 0.1)} |",
+              f"| {eight.mb:.0f} MB in 8 unchanged files with reuse: within 0.05 s of a bare start | "
+              f"{t['eight reuse'][0]:.3f} s against {bare:.3f} s: {d_eight:+.3f} s | {verdict(d_eight <= 0.05)} |",
+              f"| no file content read: bytes read during the check (run − bare start) ≤ 1 MiB + the state's size | "
+              f"{read_reuse - read_bare:+,} bytes (run {read_reuse:,}, bare start {read_bare:,}; state "
+              f"{state_size:,} bytes; a full check's run {read_full:,}) | "
+              f"{verdict(read_reuse - read_bare <= (1 << 20) + state_size)} |",
+              f"| window closed at ~50 % of a {size >> 20} MiB download: the next run ends ready, nginx sends "
+              f"≤ 1.05 × the file over both runs | closed at {closed_at:,} bytes; next run exit code {code}, "
+              f"{'file verified' if ready else 'file NOT verified'}; sent {sent:,} bytes = {sent / size:.3f} × "
+              f"| {verdict(ready and sent <= 1.05 * size)} |"]
+
+
 def first_window(lines):
     tiny_exe = os.path.join(Tree("tiny", [("tiny.bin", 1024)]).game, "QirellPatcher.exe")
     starts = []
@@ -357,9 +482,9 @@ def main():
     if not window_manager_running():
         lines += ["**No window manager on the display: every run below includes Wine's 2 s teardown wait.**", ""]
     # Parts named on the command line run alone (scripts/bench.sh download): all of them by default.
-    parts = sys.argv[1:] or ["check", "download", "window", "swap"]
-    for name, part in (("check", check_benchmarks), ("download", download_benchmark), ("window", first_window),
-                       ("swap", self_update_gap)):
+    parts = sys.argv[1:] or ["check", "remember", "download", "window", "swap"]
+    for name, part in (("check", check_benchmarks), ("remember", remember_benchmarks),
+                       ("download", download_benchmark), ("window", first_window), ("swap", self_update_gap)):
         if name in parts:
             part(lines)
     lines += ["", f"{os.cpu_count()} cores ({cpu}, SHA extensions {'present' if sha else 'absent'}); "

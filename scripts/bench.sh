@@ -10,7 +10,7 @@ trap 'exit 130' INT TERM
 export QIRELL_BUILD_DIR="$ROOT/build"   # whose import-ca the servers use
 qirell_env_up "$ROOT/build/bench/env" servers || exit 1
 status=0
-# bench.sh PART...: only those parts of bench.py (check, download, window, swap), nothing else.
+# bench.sh PART...: only those parts of bench.py (check, remember, download, window, swap), nothing else.
 python3 "$ROOT/scripts/bench.py" "$@" || status=1
 if [ $# -eq 0 ]; then
   python3 "$ROOT/scripts/bench_latency.py" || status=1

@@ -27,10 +27,10 @@ run_fuzzer() {
 }
 
 # run_other_fuzzers SECONDS_EACH CORPUS_ROOT: the path-rule, option-repair, tool-name, signature-file,
-# content-range and block-map targets.
+# content-range, block-map and state targets.
 run_other_fuzzers() {
   local name
-  for name in path_rule option_repair tool_names signature_file content_range block_map; do
+  for name in path_rule option_repair tool_names signature_file content_range block_map state; do
     [ -x "$BUILD/fuzz_$name" ] || continue
     mkdir -p "$2/$name"
     cp -n "$ROOT/tests/fuzz/corpus/$name"/* "$2/$name"/ 2>/dev/null || true

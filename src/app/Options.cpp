@@ -13,6 +13,8 @@ CommandLineOptions ParseOptions(const std::vector<std::wstring>& args) {
             options.autoClose = true;
         } else if (arg == L"--allow-no-qpa") {
             options.allowNoArchive = true;
+        } else if (arg == L"--full-check") {
+            options.fullCheck = true;
         }
     }
     return options;

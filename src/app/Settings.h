@@ -10,6 +10,8 @@ struct AppSettings {
     std::wstring manifestUrl;
     std::vector<std::wstring> fallbackUrls;
     bool allowNoArchive = false;
+    bool fullCheck = false;
+    std::wstring stateFolder;  // %LOCALAPPDATA%\QirellPatcher; empty: nothing is remembered
     // Keys whose signature the manifest must carry; none: no signature is asked for. Start-up reads
     // them from the stamp block, where the build option puts them.
     std::vector<PublicKey> publicKeys;

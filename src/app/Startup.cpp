@@ -17,6 +17,7 @@
 #include "client/ClientFacts.h"
 #include "patch/RunPatch.h"
 #include "patch/Words.h"
+#include "state/StateFile.h"
 #include "text/Utf8.h"
 #include "version.h"
 
@@ -48,6 +49,8 @@ void ReadOptions() {
     }
     if (options.autoClose) Board().autoClose = true;
     if (options.allowNoArchive) Settings().allowNoArchive = true;
+    if (options.fullCheck) Settings().fullCheck = true;
+    Settings().stateFolder = DefaultStateFolder();
 }
 
 HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
@@ -115,7 +118,8 @@ void StartPatchRun() {
     SetWindowTextW(button, L"กำลังอัปเดต...");
     auto config = std::make_unique<RunConfig>(
         RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose,
-                  Settings().fallbackUrls});
+                  Settings().fallbackUrls, Settings().stateFolder,
+                  Settings().fullCheck});
     HANDLE thread = CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr);
     if (!thread) return;
     config.release();
@@ -124,7 +128,7 @@ void StartPatchRun() {
 
 int RunApplication(HINSTANCE instance, int showCommand) {
     BindToOwnFolder();
-    OpenLog(PatcherDataFolder());
+    OpenLog(DefaultStateFolder());
     DeleteFileW((Settings().exeName + L".old").c_str());
     // A block that cannot be read may have held keys: running without them would check no signatures.
     if (!ApplyOwnStamp()) {

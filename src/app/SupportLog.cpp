@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "base/Handle.h"
+#include "state/StateNames.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ SupportLog& Log() {
 }
 
 bool OpenFile(SupportLog& log) {
-    const std::wstring path = log.folder + L"\\" + kLogFileName;
+    const std::wstring path = log.folder + L"\\" + kLogFileNameW;
     log.file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
@@ -45,7 +46,7 @@ void WritePending(SupportLog& log) {
     if (log.pending.empty() || !log.file) return;
     if (log.size > 0 && log.size + log.pending.size() > kLogRotateBytes) {
         log.file.reset();
-        MoveFileExW((log.folder + L"\\" + kLogFileName).c_str(), (log.folder + L"\\" + kOldLogFileName).c_str(),
+        MoveFileExW((log.folder + L"\\" + kLogFileNameW).c_str(), (log.folder + L"\\" + kOldLogFileNameW).c_str(),
                     MOVEFILE_REPLACE_EXISTING);
         if (!OpenFile(log)) return;
     }
@@ -57,22 +58,14 @@ void WritePending(SupportLog& log) {
 
 }  // namespace
 
-std::wstring PatcherDataFolder() {
-    wchar_t base[MAX_PATH];
-    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    std::wstring folder = std::wstring(base) + L"\\QirellPatcher";
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
-    return folder;
-}
-
 void OpenLog(const std::wstring& folder) {
     SupportLog& log = Log();
     std::lock_guard<std::mutex> hold(log.lock);
     WritePending(log);
     log.file.reset();
     log.folder = folder;
-    if (!folder.empty()) OpenFile(log);
+    if (!folder.empty() && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS))
+        OpenFile(log);
 }
 
 void AppendLog(const std::string& line) {

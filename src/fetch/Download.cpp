@@ -24,6 +24,8 @@ struct Transfer {
     uint64_t received = 0;
     uint64_t written = 0;  // over every attempt, restarts included
     WriteBehind writer;    // between requests every byte received is written and hashed
+    std::string validator;  // of the answer the side file's bytes come from; sent as If-Range
+    bool continued = false;  // the side file began with an earlier run's bytes
 };
 
 // How one request ended. Only the two Broken kinds may be continued by another request.
@@ -75,6 +77,15 @@ DWORD NextReadSize(DWORD size, DWORD tookMs) {
     return size;
 }
 
+// With resume, a new validator is passed on before any byte of its answer reaches the side file.
+void KeepValidator(Transfer& t, HINTERNET request) {
+    if (!t.file.resume) return;
+    const std::string validator = ResponseValidator(request);
+    if (validator == t.validator) return;
+    t.validator = validator;
+    if (t.file.keepValidator) t.file.keepValidator(t.file.keepContext, validator);
+}
+
 // Each read goes into the next free chunk of the ring and is handed to the writer at once.
 Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
     const uint64_t expected = t.file.expectedSize;
@@ -111,7 +122,7 @@ Outcome ReceiveBody(Transfer& t, HINTERNET request) {
 Outcome Exchange(Transfer& t, HINTERNET request) {
     const uint64_t from = t.received;
     DWORD status = 0;
-    switch (StartRangedGet(request, from, kOpenEnd, t.file.expectedSize, status)) {
+    switch (StartRangedGet(request, from, kOpenEnd, t.file.expectedSize, status, t.validator)) {
     case RangeStart::Unsent: return Ended(t, FetchCode::ConnectionLost, Outcome::SendBroken);
     case RangeStart::BadRange: return Ended(t, FetchCode::WrongSize, Outcome::SendBroken);
     case RangeStart::Whole:
@@ -122,6 +133,7 @@ Outcome Exchange(Transfer& t, HINTERNET request) {
         t.result.httpStatus = status;
         return Ended(t, FetchCode::HttpStatus, Outcome::Failed);
     }
+    KeepValidator(t, request);
     return ReceiveBody(t, request);
 }
 
@@ -144,7 +156,31 @@ bool Verify(Transfer& t) {
     return t.result.code == FetchCode::Verified;
 }
 
+// The bytes an earlier run left in the side file, read and hashed again: nothing of them is taken on
+// trust. False when they cannot be read; more than the file's size starts the file over.
+bool TakeEarlierBytes(Transfer& t) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(t.sideFile, &size)) return false;
+    if (static_cast<uint64_t>(size.QuadPart) > t.file.expectedSize) return StartOver(t);
+    uint8_t* chunk = NextChunk(t.writer);  // the ring is idle: its first buffer serves as scratch
+    if (!chunk) return false;
+    uint64_t left = static_cast<uint64_t>(size.QuadPart);
+    while (left > 0) {
+        DWORD read = 0;
+        const DWORD want = left < kReceiveChunk ? static_cast<DWORD>(left) : kReceiveChunk;
+        if (!ReadFile(t.sideFile, chunk, want, &read, nullptr) || read == 0) return false;
+        Sha256Add(t.digest, chunk, read);
+        left -= read;
+        t.received += read;
+    }
+    t.continued = t.received > 0;
+    if (t.received > 0) Report(t, static_cast<int64_t>(t.received));
+    return true;
+}
+
 bool Fetch(HttpSession& session, Transfer& t, GetRequest& first) {
+    // Everything is already there: only the check is left.
+    if (t.continued && t.received == t.file.expectedSize) return Verify(t);
     Outcome outcome = Attempt(t, first);
     // The time budget runs while no byte arrives; an attempt that brings bytes starts it again.
     DWORD stalledSince = GetTickCount();
@@ -183,19 +219,32 @@ FetchResult DownloadVerifiedFile(HttpSession& session, const DownloadFile& file,
     FetchResult result;
     GetRequest first;
     if (!Prepare(session, file, first, result)) return result;
-    UniqueFile sideFile(CreateFileW(file.tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    const bool goOn = file.resume && !file.validator.empty();
+    UniqueFile sideFile(CreateFileW(file.tempPath.c_str(), goOn ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE, 0,
+                                    nullptr, goOn ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!sideFile) {
         result = {FetchCode::NoSideFile, 0, GetLastError()};
         return result;
     }
-    Transfer t{file, progress, cancel, result, sideFile.get(), Sha256Stream{}, 0, 0, {}};
+    Transfer t{file, progress, cancel, result, sideFile.get(), Sha256Stream{}, 0, 0, {}, goOn ? file.validator : "",
+               false};
     Sha256Begin(t.digest);
     bool verified = false;
-    if (OpenWriteBehind(t.writer, sideFile.get(), t.digest, file.expectedSize))
-        verified = Fetch(session, t, first);
-    else
+    if (!OpenWriteBehind(t.writer, sideFile.get(), t.digest, file.expectedSize)) {
         result.code = FetchCode::NoMemory;
+    } else if (goOn && !TakeEarlierBytes(t)) {
+        result.code = FetchCode::WriteFailed;
+    } else {
+        verified = Fetch(session, t, first);
+        // Bytes an earlier run left can be damaged (a power cut keeps a file's length, not always its
+        // bytes): once, the whole file again from byte 0.
+        if (!verified && t.continued && result.code == FetchCode::WrongDigest && StartOver(t)) {
+            t.continued = false;
+            t.validator.clear();
+            GetRequest again;
+            if (Prepare(session, file, again, result)) verified = Fetch(session, t, again);
+        }
+    }
     StopWriteBehind(t.writer);
     sideFile.reset();
     if (!verified) DeleteFileW(file.tempPath.c_str());

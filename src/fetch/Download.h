@@ -14,6 +14,14 @@ struct DownloadFile {
     std::string expectedSha256;
     // A body cut off mid-way is continued with Range requests (up to kResumeAttempts more).
     bool resume = false;
+    // With resume: the validator (ETag or Last-Modified) of the answer whose bytes an earlier run left
+    // in the side file. Not empty: those bytes are read and hashed again and the download goes on
+    // after them with If-Range, so a file changed on the server comes whole from byte 0.
+    std::string validator;
+    // With resume: told each new validator before any byte of its answer is written, so that a later
+    // run can go on from what is on disk.
+    void (*keepValidator)(void* context, const std::string& validator) = nullptr;
+    void* keepContext = nullptr;
 };
 
 // Called on the downloading thread after every chunk received: the file's bytes so far, and the change

@@ -66,26 +66,45 @@ bool ReadScalarText(JsonCursor& c, std::string& text) {
     return true;
 }
 
-// Values of another type or out of range are passed over: the run then behaves as without them.
-bool ReadDownloadMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
-    if (name != "connections" && name != "resume") return SkipValue(c);
-    std::string text;
-    if (!ReadScalarText(c, text)) return false;
-    if (name == "resume") {
-        if (text == "true") manifest.resume = true;
-        if (text == "false") manifest.resume = false;
-    } else if (!text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos) {
-        const unsigned n = static_cast<unsigned>(std::stoul(text));
-        if (n >= 1 && n <= kMaxConnections) manifest.connections = n;
-    }
-    return true;
-}
-
-bool ReadDownloadOptions(JsonCursor& c, PatchManifest& manifest) {
+// An options object ("download", "check"): apply gets each member's name and its scalar text ("" for a
+// string, object or array). Any other kind of value for the whole member is passed over.
+template <class Apply>
+bool ReadOptionMembers(JsonCursor& c, Apply apply) {
     SkipWhitespace(c);
     if (c.pos >= c.text.size() || c.text[c.pos] != '{') return SkipValue(c);
     Consume(c, '{');
-    return ReadMembers(c, [&](const std::string& name) { return ReadDownloadMember(c, name, manifest); });
+    return ReadMembers(c, [&](const std::string& name) {
+        std::string text;
+        if (!ReadScalarText(c, text)) return false;
+        apply(name, text);
+        return true;
+    });
+}
+
+// Values of another type or out of range leave the setting as it was: the run then behaves as without them.
+void SetFlag(const std::string& text, bool& flag) {
+    if (text == "true") flag = true;
+    if (text == "false") flag = false;
+}
+
+void SetNumber(const std::string& text, unsigned least, unsigned most, unsigned& number) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return;
+    const unsigned n = static_cast<unsigned>(std::stoul(text));
+    if (n >= least && n <= most) number = n;
+}
+
+bool ReadDownloadOptions(JsonCursor& c, PatchManifest& manifest) {
+    return ReadOptionMembers(c, [&](const std::string& name, const std::string& text) {
+        if (name == "resume") SetFlag(text, manifest.resume);
+        if (name == "connections") SetNumber(text, 1, kMaxConnections, manifest.connections);
+    });
+}
+
+bool ReadCheckOptions(JsonCursor& c, PatchManifest& manifest) {
+    return ReadOptionMembers(c, [&](const std::string& name, const std::string& text) {
+        if (name == "reuse_verified") SetFlag(text, manifest.reuseVerified);
+        if (name == "full_check_days") SetNumber(text, 1, kMaxFullCheckDays, manifest.fullCheckDays);
+    });
 }
 
 // "mirrors": an array of up to kMaxMirrors http(s) addresses; other items, and items past the
@@ -116,6 +135,7 @@ bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manif
     if (name == "files") return ReadFileList(c, manifest.files);
     if (name == "download") return ReadDownloadOptions(c, manifest);
     if (name == "mirrors") return ReadMirrors(c, manifest.mirrors);
+    if (name == "check") return ReadCheckOptions(c, manifest);
     return SkipValue(c);
 }
 

@@ -18,6 +18,10 @@ struct ManifestFile {
     BlockMapRef map{};
 };
 
+constexpr unsigned kMaxConnections = 8;
+constexpr unsigned kDefaultFullCheckDays = 7;
+constexpr unsigned kMaxFullCheckDays = 3650;
+
 struct PatchManifest {
     std::string version;
     std::vector<std::string> delete_dirs;
@@ -30,9 +34,14 @@ struct PatchManifest {
     // Optional "mirrors" member: http(s) folders that serve the same files, tried in order before the
     // manifest's own folder for every relative file and map address. Absent or empty: only that folder.
     std::vector<std::string> mirrors;
+    // Optional "check" member: {"reuse_verified": true, "full_check_days": N}. With it, a file whose
+    // size, times and file ID are those recorded when it was last verified is not read again, and
+    // every file is hashed once N days have passed since the last full check. Absent, every file is
+    // hashed on every run.
+    bool reuseVerified = false;
+    unsigned fullCheckDays = kDefaultFullCheckDays;
 };
 
-constexpr unsigned kMaxConnections = 8;
 constexpr size_t kMaxMirrors = 8;
 
 bool ParseManifest(const std::string& text, PatchManifest& manifest);

@@ -73,10 +73,13 @@ GetResult HttpGetToMemory(const std::wstring& requestUrl, std::string& body) {
     return HttpGetToMemory(session, requestUrl, body);
 }
 
-RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status) {
+RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status,
+                          const std::string& ifRange) {
     const bool ranged = first > 0 || last != kOpenEnd;
     status = 0;
-    if (!SendGet(request, ranged ? Utf8ToWide(RangeHeaderLine(first, last)) : std::wstring())) return RangeStart::Unsent;
+    std::string headers;
+    if (ranged) headers = RangeHeaderLine(first, last) + (ifRange.empty() ? "" : "\r\nIf-Range: " + ifRange);
+    if (!SendGet(request, Utf8ToWide(headers))) return RangeStart::Unsent;
     status = QueryStatus(request);
     if (ranged && status == 206) {
         ContentRange answer;

@@ -55,8 +55,11 @@ enum class RangeStart : uint8_t {
     BadRange,  // 206 with any other Content-Range
     Refused,   // any other status
 };
-// Sends the prepared request and reads the answer's head; status gets the HTTP status.
-RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status);
+// Sends the prepared request and reads the answer's head; status gets the HTTP status. With a
+// validator (ETag or Last-Modified) a ranged request carries it as If-Range: a server whose file
+// changed since answers 200 with the whole new file.
+RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint64_t fileSize, DWORD& status,
+                          const std::string& ifRange = std::string());
 
 // Receives body bytes in order; returning false stops the transfer.
 using ByteSink = bool (*)(void* context, const uint8_t* data, size_t size);

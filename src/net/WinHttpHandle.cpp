@@ -43,6 +43,19 @@ std::string QueryHeaderText(HINTERNET request, DWORD infoLevel) {
     return text;
 }
 
+std::string ResponseValidator(HINTERNET request) {
+    const auto printable = [](const std::string& v) {
+        for (char c : v)
+            if (c < 0x20 || c > 0x7e) return false;
+        return !v.empty();
+    };
+    const std::string etag = QueryHeaderText(request, WINHTTP_QUERY_ETAG);
+    // A weak ETag may not be used with If-Range.
+    if (printable(etag) && etag.compare(0, 2, "W/") != 0) return etag;
+    const std::string modified = QueryHeaderText(request, WINHTTP_QUERY_LAST_MODIFIED);
+    return printable(modified) ? modified : std::string();
+}
+
 PrepareStep PrepareGet(HINTERNET session, const std::wstring& url, const HttpTimeouts& timeouts, GetRequest& out,
                        ProxyRoutes* routes) {
     // Two kilobytes of path do not belong on a worker thread's stack.

@@ -28,6 +28,9 @@ DWORD RequestFlags(const RequestTarget& target);
 DWORD QueryStatus(HINTERNET request);
 // A response header as ASCII text; empty when absent.
 std::string QueryHeaderText(HINTERNET request, DWORD infoLevel);
+// What identifies the answer's version of the file for If-Range: a strong ETag, else Last-Modified;
+// empty when the answer has neither (or either holds anything but printable ASCII).
+std::string ResponseValidator(HINTERNET request);
 
 // A GET prepared on a shared session: connection and request handles, closed in reverse order.
 struct GetRequest {

@@ -23,10 +23,13 @@ struct Pool {
     CONDITION_VARIABLE allDone = CONDITION_VARIABLE_INIT;
 };
 
-bool IsUpToDate(FileHashScratch& scratch, const FileCheck& check) {
+bool IsUpToDate(FileHashScratch& scratch, FileCheck& check) {
     uint64_t size = 0;
     uint8_t digest[32];
-    if (DigestFile(scratch, check.localPath, &check.size, size, digest) != FileDigest::Digested) return false;
+    const FileDigest read = DigestFile(scratch, check.localPath, &check.size, size, digest);
+    check.sizeDiffered = read == FileDigest::SizeDiffers;
+    check.digested = read == FileDigest::Digested;
+    if (read != FileDigest::Digested) return false;
     return check.sha256 && HexLower(digest, sizeof digest) == *check.sha256;
 }
 

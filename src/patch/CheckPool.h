@@ -11,6 +11,8 @@ struct FileCheck {
     uint64_t size = 0;                     // what the file must measure
     const std::string* sha256 = nullptr;   // and its digest text
     bool upToDate = false;                 // the result
+    bool sizeDiffered = false;             // not up to date because of its size (it was not read)
+    bool digested = false;                 // read to its end and hashed
 };
 
 // As many as the processor has, at most 8.

@@ -1,37 +1,116 @@
+#include <windows.h>
+
+#include <unordered_map>
+
 #include "base/StatusBoard.h"
 #include "fetch/ProgressMeter.h"
 #include "patch/CheckPool.h"
 #include "manifest/PathRule.h"
 #include "patch/RunState.h"
 #include "patch/Words.h"
+#include "state/FileIdentities.h"
 #include "text/Text.h"
+
+namespace {
+
+// With the manifest's check member and a state: true when every file must be hashed this time.
+bool FullCheckDue(const RunState& run) {
+    if (run.config && run.config->fullCheck) return true;
+    const int64_t last = run.memory->state.lastFullCheck;
+    const int64_t now = UtcNow();
+    // A clock put back by more than a day would otherwise postpone the full check for as long.
+    return last <= 0 || last > now + 86400 || now - last >= int64_t(run.manifest.fullCheckDays) * 86400;
+}
+
+bool Reusable(const FileRecord* record, const std::optional<FileIdentity>& now, const ManifestFile& entry) {
+    std::array<uint8_t, 32> sha{};
+    return record && now && record->identity == *now && now->size == entry.size && DigestBytes(entry.sha256, sha) &&
+           sha == record->sha256;
+}
+
+std::string Why(const FileCheck& check) {
+    if (check.upToDate) return "up to date";
+    if (check.sizeDiffered) return "size differs";
+    if (check.digested) return "digest differs";
+    return GetFileAttributesW(check.localPath.c_str()) == INVALID_FILE_ATTRIBUTES ? "missing" : "unreadable";
+}
+
+}  // namespace
 
 void CheckLocalFiles(RunState& run) {
     run.toDownload.clear();
     run.bytesTotal = 0;
     const std::vector<ManifestFile>& files = run.manifest.files;
-    std::vector<FileCheck> checks;
-    std::vector<const ManifestFile*> entries;
-    std::vector<uint64_t> positions;  // in the whole list, so passed-over entries move the bar too
-    checks.reserve(files.size());
-    entries.reserve(files.size());
+    const bool logging = Logging(run);
+    const bool remember = run.memory && run.manifest.reuseVerified;
+    const bool full = !remember || FullCheckDue(run);
+    if (remember) Log(run, full ? "check: every file is hashed (full check)" : "check: files recorded as verified are reused");
+
+    std::vector<const ManifestFile*> listed;  // every entry that passes the path rule
+    std::vector<uint64_t> listedAt;           // its place in the whole list
     for (uint64_t i = 0; i < files.size(); ++i) {
-        const ManifestFile& entry = files[i];
-        if (!IsSafeRelativePath(entry.path)) continue;
+        if (!IsSafeRelativePath(files[i].path)) continue;
+        listed.push_back(&files[i]);
+        listedAt.push_back(i);
+    }
+    // Identities come from the listings before any file is hashed: a file changed while it is hashed
+    // then differs from its record next time.
+    std::vector<std::optional<FileIdentity>> identities(listed.size());
+    if (remember) {
+        std::vector<std::wstring> paths;
+        paths.reserve(listed.size());
+        for (const ManifestFile* e : listed) paths.push_back(ToLocalPath(ResolveRelativePath(e->path)));
+        identities = ReadIdentities(paths);
+    }
+    std::unordered_map<std::string, const FileRecord*> records;
+    if (remember && !full)
+        for (const FileRecord& r : run.memory->state.files) records[r.path] = &r;
+
+    std::vector<FileCheck> checks;
+    std::vector<size_t> checkOf;           // index into listed
+    std::vector<uint64_t> positions;       // in the whole list, so passed-over entries move the bar too
+    std::vector<bool> upToDate(listed.size(), false);
+    checks.reserve(listed.size());
+    for (size_t k = 0; k < listed.size(); ++k) {
+        const ManifestFile& entry = *listed[k];
+        if (!full) {
+            const auto found = records.find(entry.path);
+            if (Reusable(found == records.end() ? nullptr : found->second, identities[k], entry)) {
+                upToDate[k] = true;
+                if (logging) Log(run, "check " + entry.path + ": reused");
+                continue;
+            }
+        }
         checks.push_back({ToLocalPath(entry.path), entry.size, &entry.sha256});
-        entries.push_back(&entry);
-        positions.push_back(i);
+        checkOf.push_back(k);
+        positions.push_back(listedAt[k]);
     }
     // Coalesced like the download's progress: a window repaint per file would cost more than the file.
     const size_t n = checks.size();
-    const uint64_t listed = files.size();
+    const uint64_t listedCount = files.size();
     CheckFiles(checks, CheckThreadCount(), kPublishEveryMs, [&](size_t finished, size_t current) {
         const uint64_t at = positions[finished < n ? finished : n - 1];
-        Report(run, CheckingFileWords(checks[current].localPath), static_cast<int>(30 + (at * 120) / listed));
+        Report(run, CheckingFileWords(checks[current].localPath), static_cast<int>(30 + (at * 120) / listedCount));
     });
     for (size_t c = 0; c < n; ++c) {
-        if (checks[c].upToDate) continue;
-        run.toDownload.push_back(*entries[c]);
-        run.bytesTotal += entries[c]->size;
+        if (logging) Log(run, "check " + listed[checkOf[c]]->path + ": " + Why(checks[c]));
+        upToDate[checkOf[c]] = checks[c].upToDate;
+    }
+    std::vector<const ManifestFile*> verified;
+    std::vector<std::optional<FileIdentity>> verifiedIds;
+    for (size_t k = 0; k < listed.size(); ++k) {
+        if (upToDate[k]) {
+            verified.push_back(listed[k]);
+            verifiedIds.push_back(identities[k]);
+            continue;
+        }
+        run.toDownload.push_back(*listed[k]);
+        run.bytesTotal += listed[k]->size;
+    }
+    if (remember) {
+        RememberCheck(run, verified, verifiedIds, full);
+    } else if (run.memory) {
+        // Without the check member no file is recorded; partial downloads and counters stay.
+        RememberCheck(run, {}, {}, false);
     }
 }

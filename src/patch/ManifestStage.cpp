@@ -36,6 +36,10 @@ bool TakeManifestFrom(RunState& run, const std::wstring& address, Words& failure
         why = "not a readable manifest with files (" + std::to_string(run.body.size()) + " bytes)";
         return false;
     }
+    if (!AcceptManifest(run, failure)) {
+        why = "refused by its sequence";
+        return false;
+    }
     run.manifestUrl = address;
     return true;
 }

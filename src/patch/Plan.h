@@ -32,6 +32,7 @@ struct PlannedFile {
     std::wstring displayName;  // how the player's status names the file
     bool ownExecutable = false;  // the running patcher: moved aside, kept to its keys, flushed
     bool resume = false;         // a whole GET continues a broken body
+    std::string validator;       // an earlier run's side file to go on from (fetch/Download.h)
     FetchWay way = FetchWay::Whole;
 };
 

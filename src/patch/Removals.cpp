@@ -29,13 +29,8 @@ void RemoveLink(const std::wstring& path, DWORD attributes) {
 // path is resolved once here, and every name below it is appended unchanged.
 std::wstring ExtendedPath(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
-    const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (need == 0) return path;
-    std::wstring full(need, L'\0');
-    const DWORD n = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
-    if (n == 0 || n >= need) return path;
-    full.resize(n);
-    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    const std::wstring full = FullPath(path);
+    if (full.empty()) return path;
     if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
 }

@@ -83,7 +83,7 @@ bool FlushToDisk(const std::wstring& path) {
     return file && FlushFileBuffers(file.get());
 }
 
-bool SwapInVerified(const RunState& run, const PlannedFile& file) {
+bool SwapInVerified(RunState& run, const PlannedFile& file) {
     const std::wstring& localPath = file.localPath;
     const std::wstring& tempPath = file.sidePath;
     if (file.ownExecutable && !NewPatcherKeepsTrust(tempPath, run.signer)) {
@@ -111,10 +111,14 @@ bool SwapInVerified(const RunState& run, const PlannedFile& file) {
         Report(run, SwapFailedWords(localPath), 0);
         return false;
     }
+    if (run.memory) run.memory->swapped.push_back(&file);
     return true;
 }
 
 bool DownloadAndReplace(RunState& run) {
     run.plan = BuildPlan(run.manifest, run.toDownload, run.manifestUrl, run.config->exeName);
-    return FolderHasRoom(run) && FetchAndSwap(run);
+    RecallPartials(run);
+    const bool done = FolderHasRoom(run) && FetchAndSwap(run);
+    RememberFetched(run);
+    return done;
 }

@@ -22,3 +22,5 @@ struct Reporter {
 void Report(const RunState& run, const std::wstring& headline, const std::wstring& detail, int progress);
 void Report(const RunState& run, const Words& words, int progress);
 void Log(const RunState& run, const std::string& line);
+// False when the run keeps no log: a line per file need not even be built.
+bool Logging(const RunState& run);

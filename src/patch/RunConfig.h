@@ -14,4 +14,8 @@ struct RunConfig {
     // Further manifest addresses, tried in order when the one before fails (to answer, or with a
     // manifest that cannot be read or verified). Empty: manifestUrl alone, as always.
     std::vector<std::wstring> fallbackUrls;
+    // Where the game folder's state is kept between runs (%LOCALAPPDATA%\QirellPatcher); empty: nowhere,
+    // every run starts from nothing.
+    std::wstring stateFolder;
+    bool fullCheck = false;  // every file is hashed, whatever the state remembers
 };

@@ -2,6 +2,7 @@
 
 #include "client/OptionFile.h"
 #include "patch/LogLines.h"
+#include "patch/RunMemory.h"
 #include "patch/RunState.h"
 #include "patch/Words.h"
 #include "net/Http.h"
@@ -21,6 +22,8 @@ void Report(const RunState& run, const std::wstring& headline, const std::wstrin
 void Report(const RunState& run, const Words& words, int progress) {
     Report(run, words.headline, words.detail, progress);
 }
+
+bool Logging(const RunState& run) { return run.reporter->log != nullptr; }
 
 void Log(const RunState& run, const std::string& line) {
     if (run.reporter->log) run.reporter->log(run.reporter->context, line);
@@ -58,6 +61,7 @@ DWORD RunStages(RunState& run) {
         Report(run, ConnectionWords(noSession, run.config->manifestUrl), 0);
         return EndRun(run, false);
     }
+    LoadRunMemory(run);
     if (!FetchManifest(run)) return EndRun(run, false);
     Log(run, ManifestLine(run));
 

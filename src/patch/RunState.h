@@ -1,6 +1,7 @@
 #pragma once
 // What one patch run carries from stage to stage; a local of the run's thread.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@
 #include "patch/Reporter.h"
 #include "patch/RunConfig.h"
 #include "patch/Plan.h"
+#include "patch/RunMemory.h"
+
+struct Words;
 
 struct RunState {
     const RunConfig* config = nullptr;
@@ -27,6 +31,7 @@ struct RunState {
     FetchPlan plan;  // toDownload as the fetch stage takes it, built when that stage begins
     std::vector<std::wstring> dirsToRemove;
     std::vector<std::wstring> filesToRemove;
+    std::unique_ptr<RunMemory> memory;  // the folder's state; none without a state folder
 };
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks);
@@ -43,7 +48,11 @@ bool DownloadAndReplace(RunState& run);
 
 // Puts a verified side file in place of its target (a new patcher only when it keeps the run's
 // signer, see NewPatcherKeepsTrust); false: the failure status is already written.
-bool SwapInVerified(const RunState& run, const PlannedFile& file);
+bool SwapInVerified(RunState& run, const PlannedFile& file);
+// After the signature check and the parse, for a patcher with keys: refuses a manifest older than one
+// its key signed before (patch/Rollback.cpp; the folder's state is loaded first, LoadRunMemory);
+// false: refused, failure says why. The manifest stage then tries its next address.
+bool AcceptManifest(RunState& run, Words& failure);
 // Fetches the plan's files, up to its connections at once, and swaps each in, in list order
 // (patch/DownloadQueue.cpp); false: a file failed, the status is already written.
 bool FetchAndSwap(RunState& run);

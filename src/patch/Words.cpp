@@ -60,6 +60,12 @@ Words SignatureWords(SignatureError error, const GetResult& fetch, const std::ws
     return {};
 }
 
+Words RollbackWords() {
+    return {L"ข้อมูลแพตช์เก่ากว่าที่เคยได้รับ",
+            L"เซิร์ฟเวอร์ส่งข้อมูลแพตช์ที่เก่ากว่ารุ่นที่เครื่องนี้เคยติดตั้งแล้ว จึงไม่ได้เปลี่ยนแปลงไฟล์ใด ๆ "
+            L"เพื่อความปลอดภัย กรุณาแจ้งผู้ให้บริการเกม"};
+}
+
 Words CompletionWords(const std::string& version, size_t downloaded) {
     const std::wstring versionText = Utf8ToWide(version);
     if (downloaded == 0)

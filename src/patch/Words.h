@@ -22,6 +22,8 @@ std::wstring GetFailureText(const GetResult& result, const std::wstring& url);
 Words ConnectionWords(const GetResult& result, const std::wstring& url);
 // The manifest fetched from fetchUrl failed its signature check; fetch is the signature file's GET.
 Words SignatureWords(SignatureError error, const GetResult& fetch, const std::wstring& fetchUrl);
+// A signed manifest older than one this folder already accepted from the same key.
+Words RollbackWords();
 // The run's end when the game is ready: nothing was downloaded, or downloaded files.
 Words CompletionWords(const std::string& version, size_t downloaded);
 // The run ended on an exception: this headline, and the detail for the exception being handled (call

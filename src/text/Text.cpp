@@ -14,6 +14,17 @@ std::wstring Utf8ToWide(const std::string& utf8) {
     return out;
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return {};
+    std::wstring full(need, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (n == 0 || n >= need) return {};
+    full.resize(n);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    return full;
+}
+
 std::wstring ToLocalPath(const std::string& utf8Path) {
     std::wstring path = Utf8ToWide(utf8Path);
     for (wchar_t& ch : path)

@@ -38,7 +38,7 @@ Outcome Download(const std::string& url, const std::wstring& temp, uint64_t size
         ADD_FAILURE() << "no session";
         return o;
     }
-    const DownloadFile file{qt::Wide(url), temp, size, sha, false};
+    const DownloadFile file{qt::Wide(url), temp, size, sha, false, {}, nullptr, nullptr};
     const DownloadProgress progress{Count, &o.tally};
     o.result = DownloadVerifiedFile(session, file, progress, nullptr);
     return o;
@@ -174,7 +174,7 @@ TEST_F(Downloads, LargeFilesThroughEveryEnding) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
         const DownloadFile file{qt::Wide(qt::FaultUrl(c.fault, "dl/many-chunks.bin")), temp, big.size(), c.sha,
-                                c.resume};
+                                c.resume, {}, nullptr, nullptr};
         Tally tally;
         const DownloadProgress progress{Count, &tally};
         const FetchResult result = DownloadVerifiedFile(session, file, progress, nullptr);

@@ -18,6 +18,7 @@ qirell_fuzz_target(fuzz_option_repair ${CMAKE_SOURCE_DIR}/tests/fuzz/OptionRepai
 qirell_fuzz_target(fuzz_signature_file ${CMAKE_SOURCE_DIR}/tests/fuzz/SignatureFileFuzz.cpp)
 qirell_fuzz_target(fuzz_content_range ${CMAKE_SOURCE_DIR}/tests/fuzz/ContentRangeFuzz.cpp)
 qirell_fuzz_target(fuzz_block_map ${CMAKE_SOURCE_DIR}/tests/fuzz/BlockMapFuzz.cpp)
+qirell_fuzz_target(fuzz_state ${CMAKE_SOURCE_DIR}/tests/fuzz/StateFuzz.cpp)
 # The tool's name rules and addresses are compiled into the target, so the fuzzer sees their branches.
 qirell_fuzz_target(fuzz_tool_names ${CMAKE_SOURCE_DIR}/tests/tools/ToolNamesFuzz.cpp
   ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Names.cpp ${CMAKE_SOURCE_DIR}/tools/qirell-manifest/Address.cpp)

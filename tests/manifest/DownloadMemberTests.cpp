@@ -81,3 +81,32 @@ TEST(MirrorsMember, HttpAddressesUpToEightInOrderOtherItemsPassedOver) {
     PatchManifest broken;
     EXPECT_FALSE(ParseManifest(Doc(R"("mirrors": ["https://a/", )"), broken));
 }
+
+// The "check" member turns on fast start; like "download", a value it cannot use leaves the default.
+TEST(CheckMember, ReadWhenWellFormedIgnoredOtherwise) {
+    struct Case {
+        std::string members;
+        bool reuse;
+        unsigned days;
+    } cases[] = {
+        {"", false, 7},
+        {R"("check": {"reuse_verified": true})", true, 7},
+        {R"("check": {"reuse_verified": true, "full_check_days": 30})", true, 30},
+        {R"("check": {"full_check_days": 1, "reuse_verified": false})", false, 1},
+        {R"("check": {"reuse_verified": true, "full_check_days": 0})", true, 7},
+        {R"("check": {"reuse_verified": true, "full_check_days": 3651})", true, 7},
+        {R"("check": {"reuse_verified": true, "full_check_days": 3650})", true, 3650},
+        {R"("check": {"reuse_verified": "true", "full_check_days": "3"})", false, 7},
+        {R"("check": {"reuse_verified": 1, "full_check_days": 2.5})", false, 7},
+        {R"("check": {"later": [1, {"x": 2}], "reuse_verified": true})", true, 7},
+        {R"("check": true)", false, 7},
+        {R"("check": [true])", false, 7},
+    };
+    for (const auto& c : cases) {
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(Doc(c.members), m)) << c.members;
+        EXPECT_EQ(m.reuseVerified, c.reuse) << c.members;
+        EXPECT_EQ(m.fullCheckDays, c.days) << c.members;
+        ASSERT_EQ(m.files.size(), 1u) << c.members;
+    }
+}

@@ -78,7 +78,11 @@ std::string Publish(const Site& site, const std::string& version, const std::vec
 }
 
 RunConfig& TestConfig() {
-    static RunConfig config{L"", {}, L"QirellPatcher.exe"};
+    static RunConfig config = [] {
+        RunConfig c;
+        c.exeName = L"QirellPatcher.exe";
+        return c;
+    }();
     return config;
 }
 

@@ -126,6 +126,8 @@ http {
     ssl_certificate_key "$dir/pki/localhost.key";
     root "$dir/www";
     location / { }
+    # The same files at a pace a test can interrupt a download at.
+    location /slow/ { alias "$dir/www/"; limit_rate 16m; }
   }
 }
 EOF

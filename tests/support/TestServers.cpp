@@ -136,6 +136,8 @@ bool ParseRequestLine(const std::string& line, ServerRequest& out) {
         else if (key == "method") r.method = value;
         else if (key == "target") r.target = value;
         else if (key == "user_agent") r.userAgent = value;
+        else if (key == "status") r.status = value;
+        else if (key == "bytes") r.bytes = value;
     } while (c.Take(','));
     if (!c.Take('}') || r.server.empty()) return false;
     out = std::move(r);

@@ -40,6 +40,8 @@ struct ServerRequest {
     std::string method;
     std::string target;     // path and query as sent
     std::string userAgent;  // "" when none was sent
+    std::string status;     // nginx: the answer's status, and the body bytes it sent
+    std::string bytes;
     std::vector<std::pair<std::string, std::string>> headers;  // as sent (nginx: the ones it can name)
     // Value of a header by case-insensitive name; "" when absent.
     std::string Header(const std::string& name) const;

@@ -13,6 +13,10 @@
 
 #include "Keys.h"
 #include "Stamp.h"
+#include "trust/Sequence.h"
+
+#include <ctime>
+#include <tuple>
 
 namespace {
 
@@ -426,3 +430,67 @@ TEST(ToolSigningCommands, ASignatureTheKeysPublicHalfRefusesIsNeverPublished) {
 }
 
 }  // namespace
+
+// A signed build's sequence: as given, else one above --previous's, else the build's time; read back
+// by the patcher's own reader.
+TEST(ToolSigningCommands, TheSequenceComesFromTheOptionThePreviousReleaseOrTheClock) {
+    Scratch s;
+    const std::string root = "'" + s.root.string() + "'";
+    std::ofstream((fs::create_directories(s.root / "rel"), s.root / "rel" / "a.txt")) << "a";
+    ASSERT_EQ(ToolExit("keygen " + root + "/k"), 0);
+    const auto built = [&](const std::string& options, const char* out) {
+        std::string printed;
+        const int code = ToolExit("build " + root + "/rel --version 1 " + options + " -o " + root + "/" + out, &printed);
+        uint64_t sequence = 0;
+        const SequenceRead read = code == 0 ? ReadManifestSequence(Slurp(s.root / out / "manifest.json"), sequence)
+                                            : SequenceRead::Malformed;
+        return std::make_tuple(code, read, sequence, printed);
+    };
+    const std::string sign = "--sign " + root + "/k";
+    const uint64_t before = static_cast<uint64_t>(std::time(nullptr));
+    auto [code, read, clock, printed] = built(sign, "clock");
+    ASSERT_EQ(code, 0) << printed;
+    EXPECT_EQ(read, SequenceRead::Present);
+    EXPECT_GE(clock, before);
+    EXPECT_LE(clock, static_cast<uint64_t>(std::time(nullptr)));
+    EXPECT_EQ(std::get<2>(built(sign + " --previous " + root + "/clock/manifest.json", "next")), clock + 1);
+    EXPECT_EQ(std::get<2>(built(sign + " --sequence 9007199254740992", "top")), 9007199254740992ull);
+    EXPECT_EQ(std::get<2>(built(sign + " --sequence 0 --previous " + root + "/top/manifest.json", "zero")), 0u);
+    // The highest there is cannot be followed; a previous manifest without one falls back to the clock.
+    EXPECT_EQ(std::get<0>(built(sign + " --previous " + root + "/top/manifest.json", "over")), 1);
+    EXPECT_EQ(std::get<0>(built("--previous " + root + "/top/manifest.json", "unsigned")), 0);
+    EXPECT_EQ(std::get<1>(built("", "plain")), SequenceRead::Absent);
+    EXPECT_GE(std::get<2>(built(sign + " --previous " + root + "/plain/manifest.json", "fromplain")), before);
+    for (const std::string bad : {"-1", "x", "1.5", "9007199254740993", "99999999999999999999"})
+        EXPECT_EQ(std::get<0>(built(sign + " --sequence " + bad, "bad")), 2) << bad;
+    EXPECT_EQ(std::get<0>(built("--sequence 3", "nosign")), 2);
+}
+
+TEST(ToolBuild, ReuseVerifiedWritesTheCheckMemberThePatcherReads) {
+    Scratch s;
+    const std::string root = "'" + s.root.string() + "'";
+    std::ofstream((fs::create_directories(s.root / "rel"), s.root / "rel" / "a.txt")) << "a";
+    const struct {
+        std::string options;
+        int code;
+        bool reuse;
+        unsigned days;
+    } cases[] = {
+        {"", 0, false, 7},
+        {"--reuse-verified", 0, true, 7},
+        {"--reuse-verified --full-check-days 30", 0, true, 30},
+        {"--full-check-days 30", 2, false, 7},
+        {"--reuse-verified --full-check-days 0", 2, false, 7},
+        {"--reuse-verified --full-check-days 3651", 2, false, 7},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(s.root / "out");
+        EXPECT_EQ(ToolExit("build " + root + "/rel --version 1 " + c.options + " -o " + root + "/out"), c.code)
+            << c.options;
+        if (c.code) continue;
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(Slurp(s.root / "out" / "manifest.json"), m)) << c.options;
+        EXPECT_EQ(m.reuseVerified, c.reuse) << c.options;
+        EXPECT_EQ(m.fullCheckDays, c.days) << c.options;
+    }
+}

@@ -198,6 +198,11 @@ TEST(ToolNames, EachNameIsPublishedUnderAnAddressThatReachesItOrRefused) {
         {"qirellPATCHER.Exe.OLD", "deletes at every start", ""},
         {"tools/QirellPatcher.exe.old", "", ""},
         {"QirellPatcher.exe.older", "", ""},
+        {"QirellPatcher.log", "support log", ""},
+        {"logs/qirellpatcher.LOG.1", "support log", ""},
+        {"QIRELLPATCHER-0123456789abcdef.State", "support log", ""},
+        {"QirellPatcher-x.state.tmp", "support log", ""},
+        {"QirellPatcher.log.2", "", ""},
         {longest + "n", "longer than 245", ""},
     };
     for (const Case& c : cases) {

@@ -152,6 +152,31 @@ cmp -s game-rotate/QirellPatcher.exe p-new.exe || fail "rotation, step 2: the pa
 publish rotate p-old.exe old
 run_game "$work/game-rotate" rotate && fail "rotation, step 3: the dropped key was still accepted"
 
+# Rollback: a folder keeps each key's highest sequence. The same one again goes through; a lower one,
+# or none from a key that carried one, is refused with nothing touched; another key counts on its own.
+# The folder's name is new each time, so no state of an earlier test run is found.
+game_rb="$work/game-rollback-$$"
+new_game "$game_rb" p-both.exe
+rollback_step() {  # rollback_step WHAT EXPECTED-EXIT KEY [build options...]
+  local what=$1 want=$2 key=$3
+  shift 3
+  publish rollback p-both.exe "$key" "$@"
+  [ "$key" = - ] && handsign "$QIRELL_TEST_WWW/$prefix/rollback" old
+  rm -f "$game_rb/sub/new.txt"
+  run_game "$game_rb" rollback
+  local code=$?
+  [ "$code" = "$want" ] || fail "rollback, $what: exit code $code, not $want"
+  if [ "$want" = 0 ]; then [ -f "$game_rb/sub/new.txt" ] || fail "rollback, $what: the update did not run"
+  else [ -f "$game_rb/sub/new.txt" ] && fail "rollback, $what: a refused manifest changed the folder"; fi
+}
+rollback_step "sequence 10" 0 old --sequence 10
+rollback_step "the same sequence again" 0 old --sequence 10
+rollback_step "a lower sequence" 1 old --sequence 9
+rollback_step "no sequence after one" 1 -
+rollback_step "another key's first, lower sequence" 0 new --sequence 1
+rollback_step "the first key's next sequence" 0 old --sequence 11
+rollback_step "the second key going back" 1 new --sequence 0
+
 # Stamping round trip: the stamped address is used without --url; a restamp replaces address and
 # keys whole; only the block and the PE checksum differ from the built image.
 publish default p-old.exe old

@@ -5,10 +5,15 @@
 // bench-start --answers EXE [ARGS...]: lets EXE run to its end (at most 10 minutes), sending its window
 // WM_NULL every 20 ms, and prints how many answers came and their median, 99th percentile and longest
 // time in ms, then EXE's exit code.
+// bench-start --close-at FILE BYTES EXE [ARGS...]: lets EXE run until FILE holds at least BYTES bytes
+// (at most 10 minutes), then closes its window as a player would and waits for it to end; prints FILE's
+// size then and EXE's exit code.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cwchar>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -95,9 +100,42 @@ int AnswerTimes(const PROCESS_INFORMATION& pi) {
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+uint64_t SizeOf(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA a = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+    return (uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+int CloseAt(const PROCESS_INFORMATION& pi, const std::wstring& file, uint64_t bytes) {
+    DWORD waited = WAIT_TIMEOUT;
+    for (int i = 0; i < 600000 / 5 && waited == WAIT_TIMEOUT && SizeOf(file) < bytes; ++i)
+        waited = WaitForSingleObject(pi.hProcess, 5);
+    const uint64_t at = SizeOf(file);
+    if (waited == WAIT_TIMEOUT) {
+        Search s = {pi.dwProcessId, nullptr};
+        EnumWindows(FindOwnWindow, reinterpret_cast<LPARAM>(&s));
+        if (s.found) PostMessageW(s.found, WM_CLOSE, 0, 0);
+        waited = WaitForSingleObject(pi.hProcess, 60000);
+    }
+    if (waited == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    printf("%llu %lu\n", static_cast<unsigned long long>(at), code);
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
     const bool peak = argc > 1 && std::wstring(argv[1]) == L"--peak";
     const bool answers = argc > 1 && std::wstring(argv[1]) == L"--answers";
+    const bool closeAt = argc > 3 && std::wstring(argv[1]) == L"--close-at";
+    std::wstring closeFile;
+    uint64_t closeBytes = 0;
+    if (closeAt) {
+        closeFile = argv[2];
+        closeBytes = _wcstoui64(argv[3], nullptr, 10);
+        argv += 3, argc -= 3;
+    }
     if (peak || answers) ++argv, --argc;
     if (argc < 2) return 2;
     std::wstring cmd = L"\"" + std::wstring(argv[1]) + L"\"";
@@ -114,6 +152,7 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(pi.hThread);
     if (peak) return PeakWorkingSet(pi);
     if (answers) return AnswerTimes(pi);
+    if (closeAt) return CloseAt(pi, closeFile, closeBytes);
     int rc = 1;
     for (int i = 0; i < 30000; ++i) {
         Search s = {pi.dwProcessId, nullptr};

@@ -1,11 +1,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 #include "Keys.h"
 #include "Stamp.h"
 #include "Tool.h"
+#include "trust/Sequence.h"
 #ifdef _WIN32
 #include "base/Handle.h"
 #endif
@@ -20,7 +22,8 @@ constexpr const char* kBuildHelp =
     "usage: qirell-manifest build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST]\n"
     "                             [--remove-dir PATH]... [--url-prefix PREFIX]\n"
     "                             [--connections N] [--resume] [--delta [--delta-min-size BYTES]]\n"
-    "                             [--mirror URL]... [--sign KEYFILE [--expires-days N]]\n"
+    "                             [--mirror URL]... [--reuse-verified [--full-check-days N]]\n"
+    "                             [--sign KEYFILE [--expires-days N] [--sequence N]]\n"
     "                             -o OUT_DIR\n"
     "\n"
     "Writes OUT_DIR/manifest.json for every file under RELEASE_DIR and copies the files to\n"
@@ -40,9 +43,16 @@ constexpr const char* kBuildHelp =
     "  --delta                 also write block maps to OUT_DIR/maps/ so that patchers fetch only\n"
     "                          the changed parts of large files (the server must answer Range requests)\n"
     "  --delta-min-size BYTES  smallest file that gets a block map (default 1048576)\n"
+    "  --reuse-verified        players' patchers do not read again a file whose size, times and file\n"
+    "                          ID are those they recorded when they last verified it (a fast start)\n"
+    "  --full-check-days N     with --reuse-verified: every file is hashed again once N days have\n"
+    "                          passed since the last full check (1 to 3650; the patcher's default is 7)\n"
     "  --sign KEYFILE          write OUT_DIR/manifest.json.sig, a signature by this private key\n"
     "  --expires-days N        with --sign: patchers that check signatures refuse the manifest\n"
     "                          N days from now (member \"expires\", UTC)\n"
+    "  --sequence N            with --sign: the release's sequence (0 to 2^53); patchers that check\n"
+    "                          signatures refuse a lower one from the same key. Without it: one more\n"
+    "                          than the --previous manifest's, else the build's UTC time in seconds\n"
     "  -o OUT_DIR              output folder, replaced whole once the new one is complete and checked;\n"
     "                          it may hold only what this tool writes there\n"
     "Names a player's Windows folder cannot hold exactly, names that differ only in letter case,\n"
@@ -60,6 +70,9 @@ struct BuildOptions {
     bool resume = false;
     bool delta = false, haveMinSize = false;
     uint64_t deltaMinSize = 1 << 20;
+    bool reuseVerified = false;
+    unsigned fullCheckDays = 0;  // 0: the patcher's default
+    std::optional<uint64_t> sequence;
 };
 
 // The places one build touches: the output and, beside it, the folder it is built in and the folder
@@ -129,6 +142,20 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
             const bool digits = ok && days.size() <= 5 && days.find_first_not_of("0123456789") == std::string::npos;
             if (ok && (!digits || (o.expiresDays = std::stoi(days)) < 1))
                 return Usage("--expires-days takes a whole number of days from 1 to 99999");
+        } else if (a == "--reuse-verified") {
+            o.reuseVerified = true;
+        } else if (a == "--full-check-days") {
+            std::string text;
+            ok = value(text);
+            if (ok && !ParseFullCheckDays(text, o.fullCheckDays))
+                return Usage("--full-check-days takes a whole number of days from 1 to 3650, not " + text);
+        } else if (a == "--sequence") {
+            std::string text;
+            ok = value(text);
+            uint64_t n = 0;
+            if (ok && (!ParseByteCount(text, n) || text.size() > 16 || n > kMaxSequence))
+                return Usage("--sequence takes a whole number from 0 to 9007199254740992, not " + text);
+            o.sequence = n;
         } else if (a == "-o" || a == "--output") {
             ok = value(o.out);
         } else if (!a.empty() && a[0] == '-') {
@@ -143,6 +170,8 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
     if (o.release.empty() || o.out.empty() || !o.haveVersion) return Usage("");
     if (o.expiresDays > 0 && o.signKey.empty()) return Usage("--expires-days needs --sign");
     if (o.haveMinSize && !o.delta) return Usage("--delta-min-size has no effect without --delta");
+    if (o.fullCheckDays && !o.reuseVerified) return Usage("--full-check-days has no effect without --reuse-verified");
+    if (o.sequence && o.signKey.empty()) return Usage("--sequence needs --sign");
     return -1;
 }
 
@@ -374,10 +403,22 @@ bool WriteMaps(const BuildOptions& o, const Places& p, std::vector<ReleaseFile>&
 
 bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<ReleaseFile>& files,
                    const Removals& removals) {
-    std::string text, error;
+    std::string text, error, previousText;
+    uint64_t sequence = 0;
+    if (!o.signKey.empty() && !o.previous.empty() && !ReadWholeFile(Utf8ToPath(o.previous), previousText)) {
+        Fail("build: " + o.previous + ": cannot be read");
+        return false;
+    }
+    if (!o.signKey.empty() && !ChooseSequence(o.sequence, previousText, static_cast<int64_t>(std::time(nullptr)),
+                                              sequence, error)) {
+        Fail("build: " + error);
+        return false;
+    }
     if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error) ||
         !AddDownloadMember(text, o.connections, o.resume) || !AddMirrorsMember(text, o.mirrors) ||
-        (o.expiresDays > 0 && !AddExpiry(text, o.expiresDays, error))) {
+        !AddCheckMember(text, o.reuseVerified, o.fullCheckDays) ||
+        (o.expiresDays > 0 && !AddExpiry(text, o.expiresDays, error)) ||
+        (!o.signKey.empty() && !AddSequence(text, sequence, error))) {
         if (error.empty()) error = "build: the download options could not be written";
         Fail(error);
         return false;

@@ -74,6 +74,22 @@ void CheckMirrors(const std::string& manifestText, std::vector<std::string>& pro
     }
 }
 
+bool ParseFullCheckDays(const std::string& text, unsigned& days) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    days = static_cast<unsigned>(std::stoul(text));
+    return days >= 1 && days <= kMaxFullCheckDays;
+}
+
+bool AddCheckMember(std::string& text, bool reuseVerified, unsigned fullCheckDays) {
+    if (!reuseVerified) return true;
+    const size_t end = text.rfind("\n}");
+    if (end == std::string::npos) return false;
+    std::string member = ",\n  \"check\": {\"reuse_verified\": true";
+    if (fullCheckDays) member += ", \"full_check_days\": " + std::to_string(fullCheckDays);
+    text.insert(end, member + "}");
+    return true;
+}
+
 std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume) {
     // Wine's (and so Proton's) WinHTTP ends every response body here and reports success; a resumed
     // download gets one more response per continuation.

@@ -3,6 +3,7 @@
 
 #include "Tool.h"
 #include "manifest/PathRule.h"
+#include "state/StateNames.h"
 #include "text/Utf8.h"
 
 namespace {
@@ -179,5 +180,10 @@ std::string NameProblem(const std::string& path) {
         path.compare(path.size() - (sizeof kSideSuffix - 1), std::string::npos, kSideSuffix) == 0)
         return std::string("ends in ") + kSideSuffix + ", the patcher's name for a file being downloaded";
     if (!IsSafeRelativePath(path)) return "is refused by the patcher's path rule";
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (IsPatcherStateName(name.data(), name.size()))
+        return "is named like the patcher's own state or support log (" + std::string(kLogFileName) + ", " +
+               kOldLogFileName + ", " + kStatePrefix + "*" + kStateSuffix +
+               "), which players are asked to send to support; rename it";
     return "";
 }

@@ -6,6 +6,7 @@
 #include "text/Hex.h"
 #include "Stamp.h"
 #include "trust/Expiry.h"
+#include "trust/Sequence.h"
 
 namespace {
 
@@ -79,6 +80,39 @@ bool AddExpiry(std::string& manifestText, int days, std::string& error) {
     }
     const std::string expires = FormatUtcTime(static_cast<int64_t>(std::time(nullptr)) + int64_t(days) * 86400);
     manifestText.insert(1, "\n  \"expires\": \"" + expires + "\",");
+    return true;
+}
+
+bool AddSequence(std::string& manifestText, uint64_t sequence, std::string& error) {
+    if (manifestText.empty() || manifestText[0] != '{') {
+        error = "the manifest text does not begin with an object";
+        return false;
+    }
+    manifestText.insert(1, "\n  \"sequence\": " + std::to_string(sequence) + ",");
+    return true;
+}
+
+bool ChooseSequence(const std::optional<uint64_t>& given, const std::string& previousText, int64_t now,
+                    uint64_t& sequence, std::string& error) {
+    if (given) {
+        sequence = *given;
+        return true;
+    }
+    uint64_t previous = 0;
+    switch (previousText.empty() ? SequenceRead::Absent : ReadManifestSequence(previousText, previous)) {
+    case SequenceRead::Malformed:
+        error = "the previous manifest's \"sequence\" is not an integer from 0 to 2^53; give --sequence N";
+        return false;
+    case SequenceRead::Present:
+        if (previous >= kMaxSequence) {
+            error = "the previous manifest's sequence is already 2^53, the highest there is; sign with a new key";
+            return false;
+        }
+        sequence = previous + 1;
+        return true;
+    case SequenceRead::Absent: break;
+    }
+    sequence = static_cast<uint64_t>(now < 0 ? 0 : now);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,10 @@ std::string MirrorProblem(const std::string& base);
 bool AddMirrorsMember(std::string& text, const std::vector<std::string>& mirrors);
 // verify --mirrors: the manifest text's "mirrors" member as written, each base checked; nothing fetched.
 void CheckMirrors(const std::string& manifestText, std::vector<std::string>& problems);
+// --reuse-verified [--full-check-days N]: the "check" member, written only with reuse on; days 0 leaves
+// the patcher's default out of the document.
+bool ParseFullCheckDays(const std::string& text, unsigned& days);
+bool AddCheckMember(std::string& text, bool reuseVerified, unsigned fullCheckDays);
 // One per file that players under Wine cannot download whole: over 2 GiB without --resume, or too
 // big for the resumed attempts.
 std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume);
@@ -130,6 +135,13 @@ int RunSign(const std::vector<std::string>& args);
 int RunStamp(const std::vector<std::string>& args);
 // Puts "expires" (now + days, UTC) first into the root object of the manifest text.
 bool AddExpiry(std::string& manifestText, int days, std::string& error);
+// Puts "sequence" first into the root object of the manifest text.
+bool AddSequence(std::string& manifestText, uint64_t sequence, std::string& error);
+// The sequence a signed build writes: given (--sequence), else one more than the previous manifest's
+// (previousText, empty when there is none), else the build's UTC time in seconds. False with the reason
+// when the previous one cannot be read or cannot be raised.
+bool ChooseSequence(const std::optional<uint64_t>& given, const std::string& previousText, int64_t now,
+                    uint64_t& sequence, std::string& error);
 // Signs outDir/manifest.json into manifest.json.sig; with no key file, removes a stale signature.
 // Refused, with nothing written, when a patcher the manifest lists lacks the signing key.
 bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, std::string& error);
