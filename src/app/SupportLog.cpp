@@ -20,6 +20,7 @@ struct SupportLog {
     uint64_t size = 0;
     std::string pending;
     ULONGLONG lastWrite = 0;
+    int64_t localBias = 0;  // local time minus UTC in 100 ns units, taken when the log is opened
 };
 
 SupportLog& Log() {
@@ -64,14 +65,27 @@ void OpenLog(const std::wstring& folder) {
     WritePending(log);
     log.file.reset();
     log.folder = folder;
+    // Reading the local time per line costs a time-zone look-up each; the offset is read once.
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    FILETIME localFile, utcFile;
+    GetSystemTimeAsFileTime(&utcFile);
+    if (SystemTimeToFileTime(&local, &localFile))
+        log.localBias = ((int64_t(localFile.dwHighDateTime) << 32 | localFile.dwLowDateTime) -
+                         (int64_t(utcFile.dwHighDateTime) << 32 | utcFile.dwLowDateTime)) /
+                        (60 * 10000000LL) * (60 * 10000000LL);  // whole minutes
     if (!folder.empty() && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS))
         OpenFile(log);
 }
 
 void AppendLog(const std::string& line) {
     SupportLog& log = Log();
-    SYSTEMTIME t;
-    GetLocalTime(&t);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const int64_t ticks = (int64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime) + log.localBias;
+    const FILETIME local = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME t{};
+    FileTimeToSystemTime(&local, &t);
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", t.wYear, t.wMonth, t.wDay, t.wHour,
                   t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentProcessId());
