@@ -24,14 +24,6 @@ std::wstring GameWithExe(const std::wstring& name, const std::wstring& exeName =
     return dir;
 }
 
-DWORD WaitExit(HANDLE h, DWORD ms = 30000) {
-    DWORD code = 999;
-    if (WaitForSingleObject(h, ms) != WAIT_OBJECT_0) TerminateProcess(h, 998);
-    GetExitCodeProcess(h, &code);
-    CloseHandle(h);
-    return code;
-}
-
 bool IsRetry(const qt::Button& b) { return b.enabled && b.text == L"ลองใหม่ (Retry)"; }
 bool IsStartGame(const qt::Button& b) { return b.enabled && b.text == L"เริ่มเกม (Start Game)"; }
 
@@ -50,14 +42,14 @@ void ExpectWarningBoxAndExitOne(HANDLE h, DWORD pid, const std::wstring& text) {
     HWND box = qt::WaitForMessageBox(kCaption, pid, 20000);
     EXPECT_NE(box, nullptr);
     if (!box) {
-        WaitExit(h, 0);  // ends it
+        qt::WaitForExit(h, 0);  // ends it
         return;
     }
     EXPECT_EQ(qt::MessageBoxText(box), text);
     EXPECT_EQ(qt::MessageBoxButtons(box), std::vector<int>{IDOK});
     EXPECT_EQ(qt::FindMainWindow(pid), nullptr);
     qt::AnswerMessageBox(box, IDOK);
-    EXPECT_EQ(WaitExit(h), 1u);
+    EXPECT_EQ(qt::WaitForExit(h), 1u);
 }
 
 }  // namespace
@@ -133,7 +125,7 @@ TEST(StartUp, AllowNoQpaStartsAndAFailedRunOffersRetry) {
     }
     EXPECT_TRUE(red);
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(h), 1u);
+    EXPECT_EQ(qt::WaitForExit(h), 1u);
 }
 
 TEST(StartUp, ASecondStartHandsOverToTheFirstUnlessAutoClose) {
@@ -148,7 +140,7 @@ TEST(StartUp, ASecondStartHandsOverToTheFirstUnlessAutoClose) {
 
     DWORD secondPid = 0;
     HANDLE second = qt::StartProcess(game + L"\\QirellPatcher.exe", kRefused, game, &secondPid);
-    EXPECT_EQ(WaitExit(second, 20000), 0u);
+    EXPECT_EQ(qt::WaitForExit(second, 20000), 0u);
     EXPECT_EQ(qt::FindMainWindow(secondPid), nullptr);
     for (int i = 0; i < 100 && IsIconic(w); ++i) Sleep(20);
     EXPECT_FALSE(IsIconic(w));
@@ -156,9 +148,9 @@ TEST(StartUp, ASecondStartHandsOverToTheFirstUnlessAutoClose) {
     // With --auto-close a second start is a full instance of its own.
     DWORD thirdPid = 0;
     HANDLE third = qt::StartProcess(game + L"\\QirellPatcher.exe", L"--auto-close " + kRefused, game, &thirdPid);
-    EXPECT_EQ(WaitExit(third, 30000), 1u);
+    EXPECT_EQ(qt::WaitForExit(third, 30000), 1u);
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(first), 1u);
+    EXPECT_EQ(qt::WaitForExit(first), 1u);
 }
 
 TEST(StartUp, TheOwnFolderIsTheGameFolderAndTheOldLeftoverGoes) {
@@ -192,7 +184,7 @@ TEST(EndStates, ReadyRunOffersStartGameWithFocusAndAutoCloseExitsZero) {
     EXPECT_EQ(qt::ClientPixel(w, 25, 160), RGB(56, 182, 108));
     EXPECT_EQ(qt::ClientPixel(w, 474, 160), RGB(56, 182, 108));
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(h), 0u);
+    EXPECT_EQ(qt::WaitForExit(h), 0u);
 
     qt::ProcessResult autoClosed = qt::RunProcess(game + L"\\QirellPatcher.exe", L"--auto-close --url " + url, game);
     EXPECT_FALSE(autoClosed.timedOut);
@@ -217,7 +209,7 @@ TEST(EndStates, RetryStartsAWholeNewRun) {
     EXPECT_TRUE(IsStartGame(main)) << qt::Utf8(main.text);
     EXPECT_EQ(qt::ReadBytes(game + L"\\a.bin"), "alpha");
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(h), 0u);
+    EXPECT_EQ(qt::WaitForExit(h), 0u);
 }
 
 namespace {

@@ -40,15 +40,6 @@ void EndProcess(HANDLE h) {
     CloseHandle(h);
 }
 
-DWORD WaitExit(HANDLE h, DWORD ms = 30000) {
-    DWORD code = 999;
-    if (WaitForSingleObject(h, ms) != WAIT_OBJECT_0) TerminateProcess(h, 998);
-    WaitForSingleObject(h, 5000);
-    GetExitCodeProcess(h, &code);
-    CloseHandle(h);
-    return code;
-}
-
 // The window enables the button a moment before it sets the end state's text.
 bool ShowsRetry(const qt::Button& b) { return b.enabled && b.text == L"ลองใหม่ (Retry)"; }
 bool IsStartGame(const qt::Button& b) { return b.enabled && b.text == L"เริ่มเกม (Start Game)"; }
@@ -92,7 +83,7 @@ TEST(WindowGuard, TheBoxComesBackUntilTheClientEndsAndCancelOffersRetry) {
     EXPECT_TRUE(IsStartGame(main)) << qt::Utf8(main.text);
     EXPECT_EQ(qt::ReadBytes(game + L"\\a.bin"), "new");
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(patcher), 0u);
+    EXPECT_EQ(qt::WaitForExit(patcher), 0u);
 }
 
 TEST(WindowLaunch, StartGameAfterAReadyRunStartsTheClientAndCloses) {
@@ -108,7 +99,7 @@ TEST(WindowLaunch, StartGameAfterAReadyRunStartsTheClientAndCloses) {
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(IsStartGame(qt::WaitForButton(w, kMain, IsStartGame, 20000)));
     qt::ClickButton(w, kMain);
-    EXPECT_EQ(WaitExit(patcher), 0u);
+    EXPECT_EQ(qt::WaitForExit(patcher), 0u);
     std::string record;
     for (int i = 0; i < 100 && record.empty(); ++i, Sleep(50)) record = qt::ReadBytes(game + L"\\QirellQX.exe.record.txt");
     EXPECT_NE(record.find("cmdline=\"QirellQX.exe\" 4vqe4\n"), std::string::npos) << record;
@@ -161,7 +152,7 @@ TEST(WindowLaunch, SetupDuringABusyRunLeavesTheRunAlone) {
     EXPECT_EQ(end, RGB(56, 182, 108));
     EXPECT_EQ(qt::ReadBytes(game + L"\\big.bin"), entries[0].content);
     PostMessageW(w, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitExit(patcher), 0u);
+    EXPECT_EQ(qt::WaitForExit(patcher), 0u);
 }
 
 TEST(WindowSelfUpdate, TheRunningProgramIsReplacedAndTheNextStartRemovesTheOldOne) {
