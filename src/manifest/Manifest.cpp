@@ -128,6 +128,26 @@ bool ReadMirrors(JsonCursor& c, std::vector<std::string>& mirrors) {
     }
 }
 
+// "next": an object whose "url" is a non-empty string; any other value, or an object without one, is
+// passed over like an unknown member.
+bool ReadNext(JsonCursor& c, PatchManifest::Next& next) {
+    SkipWhitespace(c);
+    if (c.pos >= c.text.size() || c.text[c.pos] != '{') return SkipValue(c);
+    Consume(c, '{');
+    PatchManifest::Next read;
+    const bool ok = ReadMembers(c, [&](const std::string& name) {
+        SkipWhitespace(c);
+        if (name == "url" && c.pos < c.text.size() && c.text[c.pos] == '"') return ReadString(c, read.url);
+        std::string text;
+        if (!ReadScalarText(c, text)) return false;
+        if (name == "while_playing") SetFlag(text, read.whilePlaying);
+        if (name == "max_kib_per_s") SetNumber(text, 1, kMaxPreloadKibPerS, read.maxKibPerS);
+        return true;
+    });
+    if (ok && !read.url.empty() && read.url.find('\0') == std::string::npos) next = std::move(read);
+    return ok;
+}
+
 bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manifest) {
     if (name == "version") return ReadString(c, manifest.version);
     if (name == "delete_dirs") return ReadStringArray(c, manifest.delete_dirs);
@@ -136,6 +156,7 @@ bool ReadRootMember(JsonCursor& c, const std::string& name, PatchManifest& manif
     if (name == "download") return ReadDownloadOptions(c, manifest);
     if (name == "mirrors") return ReadMirrors(c, manifest.mirrors);
     if (name == "check") return ReadCheckOptions(c, manifest);
+    if (name == "next") return ReadNext(c, manifest.next);
     return SkipValue(c);
 }
 

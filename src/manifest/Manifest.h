@@ -20,6 +20,8 @@ struct ManifestFile {
 
 constexpr unsigned kMaxConnections = 8;
 constexpr unsigned kDefaultFullCheckDays = 7;
+constexpr unsigned kDefaultPreloadKibPerS = 512;
+constexpr unsigned kMaxPreloadKibPerS = 1u << 20;
 constexpr unsigned kMaxFullCheckDays = 3650;
 
 struct PatchManifest {
@@ -40,6 +42,13 @@ struct PatchManifest {
     // hashed on every run.
     bool reuseVerified = false;
     unsigned fullCheckDays = kDefaultFullCheckDays;
+    // Optional "next" member: {"url": ..., "while_playing": true, "max_kib_per_s": N}, the release that
+    // follows this one, announced so that its files can be fetched ahead. An empty url: none announced.
+    struct Next {
+        std::string url;  // absolute, or relative to this manifest's address
+        bool whilePlaying = false;
+        unsigned maxKibPerS = kDefaultPreloadKibPerS;
+    } next;
 };
 
 constexpr size_t kMaxMirrors = 8;

@@ -63,10 +63,20 @@ std::string ResolveRelativePath(const std::string& path) {
     return out;
 }
 
+bool IsInStagingFolder(const std::string& path) {
+    const std::string resolved = ResolveRelativePath(path);
+    const std::string first = resolved.substr(0, resolved.find('/'));
+    const std::string_view staging = kStagingFolderName;
+    if (first.size() != staging.size()) return false;
+    for (size_t i = 0; i < first.size(); ++i)
+        if (Lower(first[i]) != Lower(staging[i])) return false;
+    return true;
+}
+
 bool IsRemovableEntry(const std::string& path) {
     if (!IsSafeRelativePath(path) || path.find('\0') != std::string::npos) return false;
     const std::string resolved = ResolveRelativePath(path);
-    if (resolved.empty()) return false;
+    if (resolved.empty() || IsInStagingFolder(resolved)) return false;
     // The client's data directory is never removed, whatever the case of its letters.
     std::string lower;
     for (char c : resolved) lower += Lower(c);

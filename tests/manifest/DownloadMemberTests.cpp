@@ -110,3 +110,36 @@ TEST(CheckMember, ReadWhenWellFormedIgnoredOtherwise) {
         ASSERT_EQ(m.files.size(), 1u) << c.members;
     }
 }
+
+// "next" announces the following release; without a usable url the member is passed over whole.
+TEST(NextMember, ReadWhenItHasAnAddressPassedOverOtherwise) {
+    struct Case {
+        std::string members;
+        std::string url;
+        bool whilePlaying;
+        unsigned kib;
+    } cases[] = {
+        {"", "", false, 512},
+        {R"("next": {"url": "https://cdn.example/next/manifest.json"})", "https://cdn.example/next/manifest.json", false,
+         512},
+        {R"("next": {"url": "../next/manifest.json", "while_playing": true, "max_kib_per_s": 64})",
+         "../next/manifest.json", true, 64},
+        {R"("next": {"url": "n.json", "max_kib_per_s": 0, "while_playing": "yes"})", "n.json", false, 512},
+        {R"("next": {"url": "n.json", "max_kib_per_s": 1048577, "later": {"x": [1]}})", "n.json", false, 512},
+        {R"("next": {"url": "", "while_playing": true})", "", false, 512},
+        {R"("next": {"url": 5, "while_playing": true})", "", false, 512},
+        {R"("next": {"while_playing": true})", "", false, 512},
+        {R"("next": "https://cdn.example/next/manifest.json")", "", false, 512},
+        {R"("next": ["n.json"])", "", false, 512},
+    };
+    for (const auto& c : cases) {
+        PatchManifest m;
+        ASSERT_TRUE(ParseManifest(Doc(c.members), m)) << c.members;
+        EXPECT_EQ(m.next.url, c.url) << c.members;
+        EXPECT_EQ(m.next.whilePlaying, c.whilePlaying) << c.members;
+        EXPECT_EQ(m.next.maxKibPerS, c.kib) << c.members;
+        ASSERT_EQ(m.files.size(), 1u) << c.members;
+    }
+    PatchManifest broken;
+    EXPECT_FALSE(ParseManifest(Doc(R"("next": {"url": "n.json")"), broken));
+}

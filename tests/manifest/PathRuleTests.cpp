@@ -65,11 +65,13 @@ TEST(ResolveRelativePath, GivesThePathWindowsOpens) {
 TEST(IsRemovableEntry, NeverTheFolderNorTheDataDirectory) {
     for (const char* p : {".", "./", ".\\", "./.", ".//.\\", ". ", " .", "./. . /", "data", "Data", "DATA",
                           "data/", "./data", "data.", "data ", "DATA\\", "data/.", "./DaTa. /", "x/../data",
-                          "", "/", "..", "../x", "C:", "nul", "a/../b"})
+                          "", "/", "..", "../x", "C:", "nul", "a/../b",
+                          "QirellPatcher.preload", "qirellpatcher.PRELOAD/", "./QirellPatcher.preload. /x",
+                          "a/../QirellPatcher.preload/abc"})
         EXPECT_FALSE(IsRemovableEntry(p)) << "[" << p << "]";
     EXPECT_FALSE(IsRemovableEntry(std::string(".\0x", 3)));
     EXPECT_FALSE(IsRemovableEntry(std::string("data\0x", 6)));
     for (const char* p : {"old/cache", "data/old.bmp", "./data/sprite", "data.qpa", "data2", "datas/", "savedata",
-                          "x/data", "tree", "dir/", " spaced "})
+                          "x/data", "tree", "dir/", " spaced ", "QirellPatcher.preload2", "x/QirellPatcher.preload"})
         EXPECT_TRUE(IsRemovableEntry(p)) << "[" << p << "]";
 }
