@@ -120,6 +120,11 @@ LRESULT OnRunFinished(HWND hwnd) {
         SetWindowTextW(gMainButton, L"ลองใหม่ (Retry)");
     }
     AnnounceButton(hwnd, kAccMainButton);
+    return 0;
+}
+
+// With --auto-close the window waits for the pre-load too: it closes once the run's thread is done.
+LRESULT OnRunIdle(HWND hwnd) {
     if (Board().autoClose) PostMessageW(hwnd, WM_CLOSE, 0, 0);
     return 0;
 }
@@ -174,6 +179,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_COMMAND: return OnCommand(hwnd, wParam);
     case WM_STATUS_CHANGED: return OnStatusChanged(hwnd);
     case WM_RUN_FINISHED: return OnRunFinished(hwnd);
+    case WM_RUN_IDLE: return OnRunIdle(hwnd);
     case WM_ASK_RETRY:
         return MessageBoxW(hwnd, reinterpret_cast<const wchar_t*>(lParam), kMessageCaption,
                            MB_RETRYCANCEL | MB_ICONWARNING);

@@ -20,8 +20,17 @@ void End(void*, bool ready) {
     ready ? EndRunSuccess() : EndRunFailure();
 }
 
-const Reporter kWindowReporter = {nullptr, Status, RetryOrCancel, [](void*) { BeginRun(); }, End,
-                                  [](void*, const std::string& line) { AppendLog(line); }};
+const Reporter kWindowReporter = {nullptr,
+                                  Status,
+                                  RetryOrCancel,
+                                  [](void*) { BeginRun(); },
+                                  End,
+                                  [](void*, const std::string& line) { AppendLog(line); },
+                                  [](void*, bool whilePlaying, unsigned kib) { PreloadBegins(whilePlaying, kib); },
+                                  [](void*) {
+                                      FlushLog();
+                                      RunIdle();
+                                  }};
 
 }  // namespace
 

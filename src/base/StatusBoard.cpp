@@ -7,12 +7,13 @@ StatusBoard& Board() {
 
 namespace {
 
-// WM_RUN_FINISHED is the only way the window learns a run ended: a full queue must not lose it.
-void PostRunFinished(WPARAM wParam) {
+// WM_RUN_FINISHED and WM_RUN_IDLE are the only way the window learns a run ended: a full queue must
+// not lose them.
+void PostReliably(UINT message, WPARAM wParam) {
     HWND hwnd = Board().mainWindow.load();
     if (!hwnd) return;
     for (int attempt = 0; attempt < 200; ++attempt) {
-        if (PostMessageW(hwnd, WM_RUN_FINISHED, wParam, 0)) return;
+        if (PostMessageW(hwnd, message, wParam, 0)) return;
         if (!IsWindow(hwnd)) return;
         Sleep(50);
     }
@@ -51,12 +52,24 @@ void EndRunSuccess() {
     b.ready = true;
     b.busy = false;
     b.exitCode = 0;
-    PostRunFinished(1);
+    PostReliably(WM_RUN_FINISHED, 1);
 }
 
 void EndRunFailure() {
     StatusBoard& b = Board();
     b.busy = false;
     b.exitCode = 1;
-    PostRunFinished(0);
+    PostReliably(WM_RUN_FINISHED, 0);
+}
+
+void PreloadBegins(bool whilePlaying, unsigned maxKibPerS) {
+    StatusBoard& b = Board();
+    b.preloadWhilePlaying = whilePlaying;
+    b.preloadKibPerS = maxKibPerS;
+    b.preloading = true;
+}
+
+void RunIdle() {
+    Board().preloading = false;
+    PostReliably(WM_RUN_IDLE, 0);
 }

@@ -8,6 +8,7 @@
 
 constexpr UINT WM_STATUS_CHANGED = WM_APP + 1;
 constexpr UINT WM_RUN_FINISHED = WM_APP + 2;
+constexpr UINT WM_RUN_IDLE = WM_APP + 4;  // the run's thread is done, a pre-load included
 
 struct StatusBoard {
     std::mutex lock;  // guards headline, detail and progress only
@@ -18,6 +19,10 @@ struct StatusBoard {
     std::atomic<bool> ready{false};
     std::atomic<bool> busy{false};
     std::atomic<bool> autoClose{false};
+    // A ready run's pre-load of the next release is going on, and what its manifest asks of it.
+    std::atomic<bool> preloading{false};
+    std::atomic<bool> preloadWhilePlaying{false};
+    std::atomic<unsigned> preloadKibPerS{0};
     std::atomic<int> exitCode{0};
     std::atomic<HWND> mainWindow{nullptr};
     // Set while a WM_STATUS_CHANGED is in the queue; the window clears it when it handles the message.
@@ -40,3 +45,6 @@ StatusSnapshot ReadStatus();
 void BeginRun();
 void EndRunSuccess();
 void EndRunFailure();
+void PreloadBegins(bool whilePlaying, unsigned maxKibPerS);
+// The run's thread is done: no pre-load goes on any more.
+void RunIdle();

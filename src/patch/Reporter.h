@@ -17,6 +17,12 @@ struct Reporter {
     void (*end)(void* context, bool ready) = nullptr;
     // One line of the run's support log (UTF-8, no line end); null: the run keeps no log.
     void (*log)(void* context, const std::string& line) = nullptr;
+    // After end(ready): the next release's files are being fetched ahead, as its manifest announced
+    // them (while_playing, max_kib_per_s). Null: nothing to tell.
+    void (*preloading)(void* context, bool whilePlaying, unsigned maxKibPerS) = nullptr;
+    // The run's thread has nothing more to do, a pre-load included: always the last call. Null: nothing
+    // to tell.
+    void (*idle)(void* context) = nullptr;
 };
 
 void Report(const RunState& run, const std::wstring& headline, const std::wstring& detail, int progress);

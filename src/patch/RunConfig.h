@@ -5,6 +5,8 @@
 
 #include "digest/PublicKey.h"
 
+struct PreloadControl;
+
 struct RunConfig {
     std::wstring manifestUrl;
     // Keys whose signature the manifest must carry; none: no signature is asked for.
@@ -18,4 +20,7 @@ struct RunConfig {
     // every run starts from nothing.
     std::wstring stateFolder;
     bool fullCheck = false;  // every file is hashed, whatever the state remembers
+    // After a ready run whose manifest announces the next release, that release is fetched ahead into
+    // the staging folder under this control (owned by the app). Null: no pre-load.
+    PreloadControl* preload = nullptr;
 };

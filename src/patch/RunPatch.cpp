@@ -94,7 +94,9 @@ DWORD RunPatch(const RunConfig& config, const Reporter& reporter) {
         run.config = &config;
         run.reporter = &reporter;
         run.startTicks = GetTickCount64();
-        return RunStages(run);
+        const DWORD exitCode = RunStages(run);
+        if (reporter.idle) reporter.idle(reporter.context);
+        return exitCode;
     } catch (...) {
         // Out of memory here or on a helper thread: an honest failure, never the end of the process.
         const wchar_t* text = CaughtFailureText();
@@ -105,6 +107,7 @@ DWORD RunPatch(const RunConfig& config, const Reporter& reporter) {
             // Not even the status could be written; the run still ends failed.
         }
         reporter.end(reporter.context, false);
+        if (reporter.idle) reporter.idle(reporter.context);
         return 1;
     }
 }
