@@ -15,6 +15,7 @@
 #include "app/SupportLog.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
+#include "patch/PreloadControl.h"
 #include "patch/RunPatch.h"
 #include "patch/Words.h"
 #include "state/StateFile.h"
@@ -90,6 +91,11 @@ DWORD WINAPI RunThread(LPVOID parameter) {
 
 }  // namespace
 
+PreloadControl& AppPreload() {
+    static PreloadControl* control = new PreloadControl;
+    return *control;
+}
+
 std::wstring OwnModulePath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -119,7 +125,7 @@ void StartPatchRun() {
     auto config = std::make_unique<RunConfig>(
         RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose,
                   Settings().fallbackUrls, Settings().stateFolder,
-                  Settings().fullCheck});
+                  Settings().fullCheck, &AppPreload()});
     HANDLE thread = CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr);
     if (!thread) return;
     config.release();
