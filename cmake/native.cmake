@@ -7,7 +7,8 @@ add_subdirectory(src)
 add_library(qirell_portable STATIC
   $<TARGET_OBJECTS:qirell_text_portable> $<TARGET_OBJECTS:qirell_digest_portable>
   $<TARGET_OBJECTS:qirell_manifest_portable> $<TARGET_OBJECTS:qirell_trust_portable>
-  $<TARGET_OBJECTS:qirell_net_portable> $<TARGET_OBJECTS:qirell_delta_portable>
+  $<TARGET_OBJECTS:qirell_net_portable> $<TARGET_OBJECTS:qirell_fetch_portable>
+  $<TARGET_OBJECTS:qirell_delta_portable>
   $<TARGET_OBJECTS:qirell_client_portable> $<TARGET_OBJECTS:qirell_patch_portable>
   $<TARGET_OBJECTS:qirell_state_portable>)
 target_link_libraries(qirell_portable PUBLIC qirell_common)

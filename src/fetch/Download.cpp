@@ -26,6 +26,7 @@ struct Transfer {
     WriteBehind writer;    // between requests every byte received is written and hashed
     std::string validator;  // of the answer the side file's bytes come from; sent as If-Range
     bool continued = false;  // the side file began with an earlier run's bytes
+    bool background = false;  // this thread has entered background mode for the pace
 };
 
 // How one request ended. Only the two Broken kinds may be continued by another request.
@@ -96,7 +97,7 @@ Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
         if (!chunk) return Ended(t, FetchCode::WriteFailed, Outcome::Failed);
         DWORD read = 0;
         const DWORD started = GetTickCount();
-        if (!WinHttpReadData(request, chunk, want, &read) || read == 0) {
+        if (!WinHttpReadData(request, chunk, PaceReadSize(t.file.pace, want), &read) || read == 0) {
             // A connection lost right after the last byte leaves nothing to continue.
             if (t.received == expected) return Outcome::BodyEnded;
             return Ended(t, FetchCode::WrongSize, Outcome::BodyBroken);
@@ -108,6 +109,7 @@ Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
         t.received += read;
         t.written += read;
         Report(t, read);
+        PaceAfterRead(t.file.pace, read, t.cancel, t.background);  // a cancel is seen at the top
     }
 }
 
@@ -230,6 +232,7 @@ FetchResult DownloadVerifiedFile(HttpSession& session, const DownloadFile& file,
                false};
     Sha256Begin(t.digest);
     bool verified = false;
+    t.writer.pace = file.pace;
     if (!OpenWriteBehind(t.writer, sideFile.get(), t.digest, file.expectedSize)) {
         result.code = FetchCode::NoMemory;
     } else if (goOn && !TakeEarlierBytes(t)) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fetch/FetchResult.h"
+#include "fetch/Pace.h"
 #include "net/Http.h"
 
 // One file to fetch into its side file.
@@ -22,6 +23,8 @@ struct DownloadFile {
     // run can go on from what is on disk.
     void (*keepValidator)(void* context, const std::string& validator) = nullptr;
     void* keepContext = nullptr;
+    // Shared with the other transfers of a pre-load (fetch/Pace.h); null: as fast as the line goes.
+    Pace* pace = nullptr;
 };
 
 // Called on the downloading thread after every chunk received: the file's bytes so far, and the change

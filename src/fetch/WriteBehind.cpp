@@ -14,6 +14,7 @@ bool WriteAndHash(WriteBehind& w, const uint8_t* data, DWORD size) {
 // Allocates nothing and throws nothing: a failure is a flag the receiving side reads.
 DWORD WINAPI WriterMain(LPVOID param) {
     WriteBehind& w = *static_cast<WriteBehind*>(param);
+    bool background = false;
     AcquireSRWLockExclusive(&w.lock);
     for (;;) {
         while (!w.quit && w.settled == w.committed) SleepConditionVariableSRW(&w.changed, &w.lock, INFINITE, 0);
@@ -21,6 +22,7 @@ DWORD WINAPI WriterMain(LPVOID param) {
         const size_t slot = w.settled % w.slotCount;
         const bool drop = w.failed || w.quit;
         ReleaseSRWLockExclusive(&w.lock);
+        FollowPaceBackground(w.pace, background);
         const bool ok = drop || WriteAndHash(w, w.slots[slot].get(), w.sizes[slot]);
         AcquireSRWLockExclusive(&w.lock);
         if (!ok) w.failed = true;

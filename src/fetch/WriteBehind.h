@@ -10,6 +10,7 @@
 
 #include "base/Handle.h"
 #include "digest/Sha256.h"
+#include "fetch/Pace.h"
 
 constexpr DWORD kReceiveChunk = 256 * 1024;
 constexpr int kWriteBehindSlots = 4;
@@ -17,6 +18,7 @@ constexpr int kWriteBehindSlots = 4;
 struct WriteBehind {
     HANDLE file = nullptr;
     Sha256Stream* digest = nullptr;
+    const Pace* pace = nullptr;  // the download's: the writer follows it into background mode
     int slotCount = 0;  // 1: written in line; kWriteBehindSlots: through the thread
     std::unique_ptr<uint8_t[]> slots[kWriteBehindSlots];
     DWORD sizes[kWriteBehindSlots] = {};

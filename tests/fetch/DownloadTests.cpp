@@ -204,3 +204,44 @@ TEST_F(Downloads, RequestCarriesQueryAndAgentOnly) {
 }
 
 }  // namespace
+
+// A paced read asks for no more than a sixteenth of a second's bytes, so one read cannot burst past a
+// small cap; the cap can be lifted while the transfer runs, and a cancel ends a paced one.
+TEST_F(Downloads, PacedReadsStayWithinTheCap) {
+    const std::string big = qt::Pattern((1u << 20) + 777, 6);  // several chunks: the writing thread too
+    ASSERT_TRUE(qt::PublishFile("dl/paced.bin", big));
+    struct Watch {
+        Pace pace;
+        DownloadCancel cancel;
+        bool cancelAt8 = false;
+        int reports = 0;
+        int64_t largestPaced = 0;
+    };
+    const auto onBytes = [](void* context, uint64_t, int64_t change) {
+        Watch& w = *static_cast<Watch*>(context);
+        if (w.pace.kibPerS.load() != 0 && change > w.largestPaced) w.largestPaced = change;
+        if (++w.reports != 8) return;
+        if (w.cancelAt8) CancelDownload(w.cancel);
+        else w.pace.kibPerS = 0;
+    };
+    HttpSession session;
+    ASSERT_TRUE(OpenHttpSession(session));
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "cap lifted");
+        Watch w;
+        w.pace.kibPerS = 16;
+        w.pace.background = true;
+        w.cancelAt8 = cancel;
+        DownloadFile file{qt::Wide(qt::HttpUrl("dl/paced.bin")), temp, big.size(), qt::Sha256Hex(big), false,
+                          {}, nullptr, nullptr};
+        file.pace = &w.pace;
+        const FetchResult result = DownloadVerifiedFile(session, file, {onBytes, &w}, &w.cancel);
+        EXPECT_EQ(result.code, cancel ? FetchCode::Cancelled : FetchCode::Verified);
+        EXPECT_GE(w.reports, 8);
+        EXPECT_GT(w.largestPaced, 0);
+        EXPECT_LE(w.largestPaced, 1024);
+        if (!cancel) {
+            EXPECT_EQ(qt::ReadBytes(temp), big);
+        }
+    }
+}

@@ -16,6 +16,7 @@ qirell_native_test(manifest_native_tests ${T}/manifest/JsonTests.cpp ${T}/manife
   ${T}/manifest/DownloadMemberTests.cpp ${T}/manifest/PathRuleTests.cpp)
 qirell_native_test(trust_native_tests ${T}/trust/SignatureTests.cpp ${T}/trust/SequenceTests.cpp)
 qirell_native_test(net_native_tests ${T}/net/RangeRulesTests.cpp)
+qirell_native_test(fetch_native_tests ${T}/fetch/PaceTests.cpp)
 qirell_native_test(delta_native_tests ${T}/delta/BlockMatchTests.cpp)
 qirell_native_test(patch_native_tests ${T}/patch/SpaceCheckTests.cpp)
 qirell_native_test(state_native_tests ${T}/state/FolderStateTests.cpp)
