@@ -92,7 +92,7 @@ RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint
 }
 
 bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first, uint64_t last, uint64_t fileSize,
-                  ByteSink sink, void* context) {
+                  ByteSink sink, void* context, ReadLimit limit) {
     GetRequest get;
     if (last < first || last == kOpenEnd ||
         PrepareGet(session.handle.get(), url, kFileTimeouts, get, session.proxy.get()) != PrepareStep::Done)
@@ -105,7 +105,9 @@ bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first,
     std::vector<uint8_t> buffer(kRangeBuffer);
     for (;;) {
         DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.data(), kRangeBuffer, &read) || read == 0) break;
+        const size_t allowed = limit ? limit(context) : kRangeBuffer;
+        const DWORD ask = allowed == 0 ? 1 : allowed < kRangeBuffer ? static_cast<DWORD>(allowed) : kRangeBuffer;
+        if (!WinHttpReadData(request, buffer.data(), ask, &read) || read == 0) break;
         if (read > wanted - received) break;
         if (!sink(context, buffer.data(), read)) return false;
         received += read;

@@ -63,10 +63,13 @@ RangeStart StartRangedGet(HINTERNET request, uint64_t first, uint64_t last, uint
 
 // Receives body bytes in order; returning false stops the transfer.
 using ByteSink = bool (*)(void* context, const uint8_t* data, size_t size);
+// How many bytes the next read may ask for (the read buffer's size at most); asked before each read.
+using ReadLimit = size_t (*)(void* context);
 
 // GET of bytes [first, last] of a file of fileSize bytes (kUnknownTotal from net/RangeRules.h
 // when not known) with a Range header, file time-outs. True only when the server answered 206 with a
 // Content-Range of exactly that span and sent exactly last - first + 1 bytes, all handed to sink.
-// Anything else (200 included: the server ignored the range) is false.
+// Anything else (200 included: the server ignored the range) is false. With a limit, no read asks for more
+// than it allows; the sink and the limit share the context.
 bool HttpGetRange(HttpSession& session, const std::wstring& url, uint64_t first, uint64_t last, uint64_t fileSize,
-                  ByteSink sink, void* context);
+                  ByteSink sink, void* context, ReadLimit limit = nullptr);

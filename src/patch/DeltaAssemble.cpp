@@ -38,18 +38,25 @@ struct Prefetch {
     bool failed = false;
     bool stop = false;    // the assembly needs no more
     std::exception_ptr error;  // what ended the fetcher, for the run's thread to rethrow
+    Pace* pace = nullptr;  // the fetcher's reads follow the run's pace
+    const DownloadCancel* cancel = nullptr;
+    bool background = false;  // the fetcher's thread has entered background mode
 };
 
 bool PushChunk(void* context, const uint8_t* data, size_t size) {
     Prefetch& p = *static_cast<Prefetch*>(context);
-    std::unique_lock<std::mutex> hold(p.lock);
-    p.changed.wait(hold, [&] { return p.stop || p.queued < kPrefetchCap; });
-    if (p.stop) return false;
-    p.chunks.emplace_back(data, data + size);
-    p.queued += size;
-    p.changed.notify_all();
-    return true;
+    {
+        std::unique_lock<std::mutex> hold(p.lock);
+        p.changed.wait(hold, [&] { return p.stop || p.queued < kPrefetchCap; });
+        if (p.stop) return false;
+        p.chunks.emplace_back(data, data + size);
+        p.queued += size;
+        p.changed.notify_all();
+    }
+    return PaceAfterRead(p.pace, size, p.cancel, p.background);
 }
+
+size_t PrefetchReadLimit(void* context) { return PaceReadSize(static_cast<Prefetch*>(context)->pace, UINT32_MAX); }
 
 void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, const AssemblyPlan& plan, Prefetch& p) {
     bool ok = true;
@@ -58,7 +65,8 @@ void FetchAll(HttpSession& http, const std::wstring& url, uint64_t fileSize, con
         for (const Piece& piece : plan.pieces) {
             if (piece.local) continue;
             if (gHooks.helperWork) gHooks.helperWork("ranges");
-            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p);
+            ok = HttpGetRange(http, url, piece.offset, piece.offset + piece.length - 1, fileSize, PushChunk, &p,
+                              PrefetchReadLimit);
             if (!ok) break;
         }
     } catch (...) {
@@ -85,12 +93,16 @@ struct Delta {
     uint64_t added = 0;  // to the stage's bytes
     std::string map{};  // the map's bytes while they arrive
     Prefetch* prefetch = nullptr;
+    bool background = false;  // the run's thread has entered background mode for the pace
 };
 
 bool AppendMap(void* context, const uint8_t* data, size_t size) {
-    static_cast<Delta*>(context)->map.append(reinterpret_cast<const char*>(data), size);
-    return true;
+    Delta& d = *static_cast<Delta*>(context);
+    d.map.append(reinterpret_cast<const char*>(data), size);
+    return PaceAfterRead(d.context.pace, size, d.context.cancel, d.background);
 }
+
+size_t MapReadLimit(void* context) { return PaceReadSize(static_cast<Delta*>(context)->context.pace, UINT32_MAX); }
 
 // The scan moves no bytes into the new file, so the bar stays; the line says how far it is.
 void PublishScan(Delta& d, bool force) {
@@ -100,6 +112,7 @@ void PublishScan(Delta& d, bool force) {
 
 size_t ReadNextOld(void* context, uint8_t* into, size_t most) {
     Delta& d = *static_cast<Delta*>(context);
+    FollowPaceBackground(d.context.pace, d.background);
     DWORD got = 0;
     const DWORD ask = static_cast<DWORD>(std::min<size_t>(most, 1u << 30));
     if (!ReadFile(d.old, into, ask, &got, nullptr)) return SIZE_MAX;
@@ -127,6 +140,7 @@ void Publish(Delta& d, bool force) {
 
 bool WriteSide(void* context, const uint8_t* data, size_t length) {
     Delta& d = *static_cast<Delta*>(context);
+    FollowPaceBackground(d.context.pace, d.background);
     DWORD written = 0;
     if (!WriteFile(d.side, data, static_cast<DWORD>(length), &written, nullptr) || written != length) return false;
     Sha256Add(d.digest, data, length);
@@ -163,7 +177,8 @@ bool FetchMap(Delta& d, BlockMap& map) {
     const BlockMapRef& ref = d.entry.map;
     if (ref.size < kBlockMapHeaderBytes || ref.size > kMaxMapBytes) return false;
     d.map.reserve(static_cast<size_t>(ref.size));
-    if (!HttpGetRange(d.context.http, d.file.mapUrl, 0, ref.size - 1, ref.size, AppendMap, &d)) return false;
+    if (!HttpGetRange(d.context.http, d.file.mapUrl, 0, ref.size - 1, ref.size, AppendMap, &d, MapReadLimit))
+        return false;
     uint8_t digest[32];
     Sha256Of(d.map.data(), d.map.size(), digest);
     if (HexLower(digest, 32) != ref.sha256) return false;
@@ -199,6 +214,8 @@ bool Attempt(Delta& d) {
     };
     if (!Sha256Begin(d.digest)) return abandon();
     Prefetch prefetch;
+    prefetch.pace = d.context.pace;
+    prefetch.cancel = d.context.cancel;
     d.prefetch = &prefetch;
     std::thread fetcher;
     try {

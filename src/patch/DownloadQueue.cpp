@@ -104,7 +104,8 @@ bool RunOne(Worker& w, size_t index, FetchResult& failure, std::exception_ptr& e
         CreateParentDirectories(file.localPath);
         // Each file's first bytes are shown at once when the files come one at a time.
         if (q.serial) q.meter.lastPublish = 0;
-        FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}, &q.run, &q.bases};
+        FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}, &q.run, &q.bases,
+                             q.run.pace};
         failure = FetchPlanned(file, context);
         return IsVerified(failure);
     } catch (...) {

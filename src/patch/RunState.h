@@ -8,6 +8,7 @@
 
 #include "trust/StampBlock.h"
 #include "manifest/Manifest.h"
+#include "fetch/Pace.h"
 #include "net/Http.h"
 #include "patch/Reporter.h"
 #include "patch/RunConfig.h"
@@ -32,6 +33,7 @@ struct RunState {
     std::vector<std::wstring> dirsToRemove;
     std::vector<std::wstring> filesToRemove;
     std::unique_ptr<RunMemory> memory;  // the folder's state; none without a state folder
+    Pace* pace = nullptr;  // shared by every transfer of the run (a pre-load's); null: unpaced
 };
 
 std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks);

@@ -71,3 +71,31 @@ TEST(Range, AskedWithOneHeaderOnTheWire) {
     EXPECT_EQ(seen[0].Header("Range"), "bytes=100-199");
     EXPECT_EQ(seen[0].userAgent, "QirellPatcher/1.0");
 }
+
+// A limit asked before each read keeps every read within it (a paced transfer's), whatever it allows.
+TEST(Range, ReadsFollowTheLimit) {
+    const std::string body = Pattern(300000);
+    ASSERT_TRUE(qt::PublishFile("range/limited.bin", body));
+    HttpSession session;
+    ASSERT_TRUE(OpenHttpSession(session));
+    struct Sink {
+        size_t limit;
+        std::string got;
+        size_t largest = 0;
+    };
+    const auto take = [](void* context, const uint8_t* data, size_t size) {
+        Sink& s = *static_cast<Sink*>(context);
+        s.got.append(reinterpret_cast<const char*>(data), size);
+        if (size > s.largest) s.largest = size;
+        return true;
+    };
+    const auto limit = [](void* context) { return static_cast<Sink*>(context)->limit; };
+    for (const size_t most : {size_t(1000), size_t(0), size_t(1) << 40}) {
+        SCOPED_TRACE(most);
+        Sink sink{most, {}};
+        ASSERT_TRUE(HttpGetRange(session, qt::Wide(qt::HttpUrl("range/limited.bin")), 100, 250099, body.size(), take,
+                                 &sink, limit));
+        EXPECT_TRUE(sink.got == body.substr(100, 250000)) << sink.got.size() << " bytes";
+        EXPECT_LE(sink.largest, most == 0 ? 1 : most);
+    }
+}
