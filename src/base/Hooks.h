@@ -7,10 +7,14 @@
 #include <vector>
 
 struct Hooks {
-    // Starts a program plainly: 0 when it started, else the failed start's error code.
-    DWORD (*startProcess)(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder) = nullptr;
-    // The shell start used when elevation is required; true when it started.
-    bool (*startWithShell)(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder) = nullptr;
+    // Starts a program plainly: 0 when it started, else the failed start's error code. With `process`, the
+    // started process's handle goes there (the caller closes it).
+    DWORD (*startProcess)(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder,
+                          HANDLE* process) = nullptr;
+    // The shell start used when elevation is required; true when it started. `process` as above; the shell
+    // may start a program without giving one (null then).
+    bool (*startWithShell)(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder,
+                           HANDLE* process) = nullptr;
     // The display adapters' PnP device ids.
     std::vector<std::wstring> (*adapterIds)() = nullptr;
     bool (*clientRunning)() = nullptr;

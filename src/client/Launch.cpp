@@ -71,31 +71,37 @@ bool CopyDisplaySettings() {
 
 }  // namespace
 
-DWORD StartWithCreateProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder) {
+DWORD StartWithCreateProcess(const std::wstring& program, std::wstring& commandLine, const std::wstring& folder,
+                             HANDLE* process) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
+    PROCESS_INFORMATION started = {};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                        &startup, &process))
+                        &startup, &started))
         return GetLastError();
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(started.hThread);
+    if (process) *process = started.hProcess;
+    else CloseHandle(started.hProcess);
     return 0;
 }
 
-bool StartWithShell(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder) {
+bool StartWithShell(const std::wstring& program, const wchar_t* parameters, const std::wstring& folder,
+                    HANDLE* process) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
+    if (process) info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = Board().mainWindow.load();
     info.lpVerb = L"open";
     info.lpFile = program.c_str();
     info.lpParameters = parameters;
     info.lpDirectory = folder.c_str();
     info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info) != FALSE;
+    if (!ShellExecuteExW(&info)) return false;
+    if (process) *process = info.hProcess;
+    return true;
 }
 
-LaunchError LaunchProgram(const std::wstring& programName, bool (*confirmOddFolder)()) {
+LaunchError LaunchProgram(const std::wstring& programName, bool (*confirmOddFolder)(), UniqueHandle* started) {
     const bool isClient = AsciiEqualNoCase(programName, kClientExe);
     if (isClient) {
         SetEnvironmentVariableW(kStartMarkerName, kStartMarkerValue);
@@ -111,9 +117,12 @@ LaunchError LaunchProgram(const std::wstring& programName, bool (*confirmOddFold
     // Built without a fixed limit, so a long program name is never cut.
     std::wstring commandLine = L"\"" + programName + L"\"";
     if (isClient) commandLine += std::wstring(L" ") + kLaunchToken;
-    DWORD error = Hooked(gHooks.startProcess, StartWithCreateProcess)(programName, commandLine, folder);
+    HANDLE process = nullptr;
+    HANDLE* wanted = started ? &process : nullptr;
+    DWORD error = Hooked(gHooks.startProcess, StartWithCreateProcess)(programName, commandLine, folder, wanted);
     if (error == kElevationRequired &&
-        Hooked(gHooks.startWithShell, StartWithShell)(programName, isClient ? kLaunchToken : nullptr, folder))
+        Hooked(gHooks.startWithShell, StartWithShell)(programName, isClient ? kLaunchToken : nullptr, folder, wanted))
         error = 0;
+    if (started) started->reset(process);
     return error == 0 ? LaunchError::None : LaunchError::CannotStart;
 }

@@ -9,6 +9,7 @@
 #include "app/MainWindow.h"
 #include "base/StatusBoard.h"
 #include "client/GraphicsCompat.h"
+#include "client/Launch.h"
 
 namespace {
 
@@ -212,6 +213,24 @@ TEST(StartGame, UserKeyAloneCountsAsConfigured) {
     EXPECT_EQ(g.DeliveredCloses(), 1);
 }
 
+// The started client's process comes back to the caller, by either way of starting: it is the one that
+// wrote the record by the time it has ended.
+TEST(StartGame, HandsBackTheStartedProcess) {
+    Game g(L"launch-handle");
+    SetUserValue(L"WIDTH", REG_DWORD, std::string("\x20\x03\0\0", 4));
+    UniqueHandle client;
+    ASSERT_EQ(LaunchProgram(L"QirellQX.exe", [] { return true; }, &client), LaunchError::None);
+    ASSERT_TRUE(client);
+    EXPECT_EQ(WaitForSingleObject(client.get(), 20000), WAIT_OBJECT_0);
+    EXPECT_FALSE(qt::ReadBytes(g.dir + L"\\QirellQX.exe.record.txt").empty());
+    HANDLE shell = nullptr;
+    ASSERT_TRUE(StartWithShell(L"Setup.exe", nullptr, g.dir, &shell));
+    ASSERT_NE(shell, nullptr);
+    EXPECT_EQ(WaitForSingleObject(shell, 20000), WAIT_OBJECT_0);
+    CloseHandle(shell);
+    EXPECT_FALSE(qt::ReadBytes(g.dir + L"\\Setup.exe.record.txt").empty());
+}
+
 TEST(StartGame, NotConfiguredShowsTheBoxThenStartsSetupOnly) {
     Game g(L"launch-unconfigured");
     BoxAnswerer boxes({IDOK});
@@ -289,9 +308,9 @@ namespace {
 
 std::wstring gShellProgram, gShellFolder, gShellParams;
 int gShellCalls = 0;
-DWORD NeedsElevation(const std::wstring&, std::wstring&, const std::wstring&) { return 740; }
-DWORD FailsOtherwise(const std::wstring&, std::wstring&, const std::wstring&) { return ERROR_ACCESS_DENIED; }
-bool RecordShell(const std::wstring& program, const wchar_t* params, const std::wstring& folder) {
+DWORD NeedsElevation(const std::wstring&, std::wstring&, const std::wstring&, HANDLE*) { return 740; }
+DWORD FailsOtherwise(const std::wstring&, std::wstring&, const std::wstring&, HANDLE*) { return ERROR_ACCESS_DENIED; }
+bool RecordShell(const std::wstring& program, const wchar_t* params, const std::wstring& folder, HANDLE*) {
     ++gShellCalls;
     gShellProgram = program;
     gShellParams = params ? params : L"<none>";
