@@ -6,6 +6,14 @@
 #include "fetch/FetchResult.h"
 #include "net/Http.h"
 
+// Lets another thread stop a download. Only the flag crosses threads: the downloading thread sees it
+// before each request and between reads and ends the transfer itself, so its WinHTTP handles are used
+// and closed on that thread alone. A call already waiting on the network returns within the request's
+// time-outs.
+struct DownloadCancel {
+    std::atomic<bool> cancelled{false};
+};
+
 // One file to fetch into its side file.
 struct DownloadFile {
     std::wstring fileUrl;
@@ -22,6 +30,9 @@ struct DownloadFile {
     // run can go on from what is on disk.
     void (*keepValidator)(void* context, const std::string& validator) = nullptr;
     void* keepContext = nullptr;
+    // A stop from outside the run (the pre-load's control): ends the transfer like a cancel, but a
+    // resumable side file whose validator was kept stays for a later run to go on from.
+    const DownloadCancel* stop = nullptr;
 };
 
 // Called on the downloading thread after every chunk received: the file's bytes so far, and the change
@@ -32,13 +43,6 @@ struct DownloadProgress {
     void* context = nullptr;
 };
 
-// Lets another thread stop a download. Only the flag crosses threads: the downloading thread sees it
-// before each request and between reads and ends the transfer itself, so its WinHTTP handles are used
-// and closed on that thread alone. A call already waiting on the network returns within the request's
-// time-outs.
-struct DownloadCancel {
-    std::atomic<bool> cancelled{false};
-};
 void CancelDownload(DownloadCancel& cancel);
 
 // Downloads into tempPath, writing and hashing on a second thread while the next bytes arrive

@@ -37,6 +37,7 @@ struct Prefetch {
     bool ended = false;   // every range fetched, or one failed
     bool failed = false;
     bool stop = false;    // the assembly needs no more
+    const DownloadCancel* outside = nullptr;  // the run's stop from outside
     std::exception_ptr error;  // what ended the fetcher, for the run's thread to rethrow
 };
 
@@ -44,7 +45,7 @@ bool PushChunk(void* context, const uint8_t* data, size_t size) {
     Prefetch& p = *static_cast<Prefetch*>(context);
     std::unique_lock<std::mutex> hold(p.lock);
     p.changed.wait(hold, [&] { return p.stop || p.queued < kPrefetchCap; });
-    if (p.stop) return false;
+    if (p.stop || (p.outside && p.outside->cancelled.load())) return false;
     p.chunks.emplace_back(data, data + size);
     p.queued += size;
     p.changed.notify_all();
@@ -199,6 +200,7 @@ bool Attempt(Delta& d) {
     };
     if (!Sha256Begin(d.digest)) return abandon();
     Prefetch prefetch;
+    prefetch.outside = d.context.stop;
     d.prefetch = &prefetch;
     std::thread fetcher;
     try {
@@ -240,7 +242,7 @@ bool Attempt(Delta& d) {
 FetchResult FetchAssembled(const PlannedFile& file, FetchContext& context) {
     FetchResult result{FetchCode::NotAssembled};
     if (file.mapUrl.empty()) return result;
-    UniqueFile old(CreateFileW(file.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile old(CreateFileW(file.basePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER oldSize;
     if (!old || !GetFileSizeEx(old.get(), &oldSize)) return result;

@@ -49,7 +49,8 @@ void CheckLocalFiles(RunState& run) {
     std::vector<const ManifestFile*> listed;  // every entry that passes the path rule
     std::vector<uint64_t> listedAt;           // its place in the whole list
     for (uint64_t i = 0; i < files.size(); ++i) {
-        if (!IsSafeRelativePath(files[i].path)) continue;
+        // The staging folder is the patcher's own: nothing a manifest lists there is checked or fetched.
+        if (!IsSafeRelativePath(files[i].path) || IsInStagingFolder(files[i].path)) continue;
         listed.push_back(&files[i]);
         listedAt.push_back(i);
     }

@@ -1,0 +1,170 @@
+// The release a live manifest announces as next: its changed files fetched ahead into the staging
+// folder after a ready run, moved into place on patch day, and the folder cleared once no release
+// needs them.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "PatchTestSite.h"
+#include "TestServers.h"
+#include "TestSupport.h"
+#include "patch/PreloadControl.h"
+
+namespace {
+
+constexpr char kStaging[] = "QirellPatcher.preload";
+
+struct PreloadScope {
+    PreloadControl control;
+    std::wstring savedState = pt::TestConfig().stateFolder;
+    explicit PreloadScope(const std::wstring& name) {
+        pt::TestConfig().preload = &control;
+        pt::TestConfig().stateFolder = qt::FreshDir(L"state-" + name);
+    }
+    ~PreloadScope() {
+        pt::TestConfig().preload = nullptr;
+        pt::TestConfig().stateFolder = savedState;
+    }
+};
+
+std::string NextMember(const pt::Site& next) {
+    return ",\n  \"next\": {\"url\": \"" + next.httpBase + "manifest.json\"}";
+}
+
+std::wstring Staged(const std::wstring& game, const std::string& content) {
+    return game + L"\\" + qt::Wide(kStaging) + L"\\" + qt::Wide(qt::Sha256Hex(content));
+}
+
+// The files of the staging folder, side files included; none when it is gone.
+std::vector<std::wstring> StagingFiles(const std::wstring& game) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((game + L"\\" + qt::Wide(kStaging) + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+std::string Served(const qt::LogMark& mark, const pt::Site& site) {
+    qt::WaitForRequests(mark, 1, 2000);
+    std::string targets;
+    for (const qt::ServerRequest& r : qt::RequestsFor(mark, site.name + "/files/")) targets += r.target + " ";
+    return targets;
+}
+
+bool Logged(const pt::RunResult& r, const std::string& part) {
+    for (const std::string& line : r.log)
+        if (line.find(part) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(Preload, ChangedFilesAreStagedAndPatchDayMovesThemInInsteadOfFetching) {
+    PreloadScope scope(L"preload-day");
+    const pt::Site live = pt::MakeSite("preload-day-live"), next = pt::MakeSite("preload-day-next");
+    const std::vector<pt::Entry> v2 = {{"a.bin", "alpha, second release"},
+                                       {"b.bin", "the same in both"},
+                                       {"d/new.bin", "only in the second"},
+                                       {"e.bin", "staged, then changed on disk"}};
+    pt::Publish(next, "2.0", v2);
+    const std::string liveUrl =
+        pt::Publish(live, "1.0", {{"a.bin", "alpha, first release"}, {"b.bin", "the same in both"}}, {}, {},
+                    NextMember(next));
+    const std::wstring game = qt::FreshDir(L"preload-day");
+    qt::WriteBytes(game + L"\\data.qpa", "qpa");
+
+    qt::LogMark mark = qt::MarkLogs();
+    pt::RunResult first = pt::RunInProcess(game, liveUrl);
+    EXPECT_EQ(first.returned, 0u);
+    EXPECT_TRUE(first.ready);
+    const std::string fetchedAhead = Served(mark, next);
+    EXPECT_EQ(qt::RequestsFor(mark, next.name + "/files/b.bin").size(), 0u) << fetchedAhead;
+    EXPECT_EQ(StagingFiles(game).size(), 3u);
+    for (const char* path : {"a.bin", "d/new.bin"}) {
+        const std::string content = path[0] == 'a' ? v2[0].content : v2[2].content;
+        EXPECT_EQ(qt::ReadBytes(Staged(game, content)), content) << path;
+    }
+    EXPECT_EQ(qt::ReadBytes(game + L"\\a.bin"), "alpha, first release") << "the live folder was touched";
+    EXPECT_NE(first.status.detail.find(L"โหลดล่วงหน้าครบแล้ว"), std::wstring::npos);
+
+    // A staged copy changed before patch day is fetched again; the others come from staging alone.
+    const std::wstring changed = Staged(game, v2[3].content);
+    std::string bytes = qt::ReadBytes(changed);
+    bytes[0] ^= 1;
+    qt::WriteBytes(changed, bytes);
+    for (const char* gone : {"a.bin", "d\\new.bin"}) DeleteFileW((next.root + L"\\files\\" + qt::Wide(gone)).c_str());
+    mark = qt::MarkLogs();
+    pt::RunResult day = pt::RunInProcess(game, next.httpBase + "manifest.json");
+    EXPECT_TRUE(day.ready) << qt::Utf8(day.status.detail);
+    for (const pt::Entry& e : v2) EXPECT_EQ(qt::ReadBytes(game + L"\\" + qt::Wide(e.path)), e.content) << e.path;
+    EXPECT_EQ(Served(mark, next), "/" + next.name + "/files/e.bin ");
+    EXPECT_TRUE(Logged(day, "staging: a.bin moved in"));
+    EXPECT_TRUE(StagingFiles(game).empty()) << "staging outlived the release it was for";
+    EXPECT_FALSE(qt::Exists(game + L"\\" + qt::Wide(kStaging)));
+}
+
+TEST(Preload, StagingIsClearedWhenTheNextReleaseIsWithdrawnOrRefusedAndKeptWhenItCannotBeHad) {
+    PreloadScope scope(L"preload-withdrawn");
+    const pt::Site live = pt::MakeSite("preload-wd-live"), next = pt::MakeSite("preload-wd-next");
+    const std::vector<pt::Entry> v1 = {{"a.bin", "first"}};
+    pt::Publish(next, "2.0", {{"a.bin", "second"}});
+    const std::wstring game = qt::FreshDir(L"preload-withdrawn");
+    qt::WriteBytes(game + L"\\data.qpa", "qpa");
+    struct Step {
+        const char* what;
+        std::string member;  // the live manifest's next member
+        bool staged;         // the staging folder holds the next release's file afterwards
+    } steps[] = {
+        {"announced", NextMember(next), true},
+        {"unreachable", ",\n  \"next\": {\"url\": \"" + pt::RefusingBase("x") + "manifest.json\"}", true},
+        {"not a manifest", ",\n  \"next\": {\"url\": \"" + next.httpBase + "files/a.bin\"}", false},
+        {"announced again", NextMember(next), true},
+        {"withdrawn", "", false},
+    };
+    for (const Step& s : steps) {
+        const std::string url = pt::Publish(live, "1.0", v1, {}, {}, s.member);
+        pt::RunResult r = pt::RunInProcess(game, url);
+        EXPECT_TRUE(r.ready) << s.what;
+        EXPECT_EQ(qt::ReadBytes(Staged(game, "second")), s.staged ? "second" : "") << s.what;
+        EXPECT_EQ(StagingFiles(game).size(), s.staged ? 1u : 0u) << s.what;
+    }
+    EXPECT_FALSE(qt::Exists(game + L"\\" + qt::Wide(kStaging)));
+}
+
+// A stop (the window closed, the game started) keeps what a resumable download has; the next run goes
+// on from there with a Range request.
+TEST(Preload, AStoppedPreloadGoesOnFromItsSideFileAtTheNextRun) {
+    PreloadScope scope(L"preload-stop");
+    const pt::Site live = pt::MakeSite("preload-stop-live"), next = pt::MakeSite("preload-stop-next");
+    std::string big(48u << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    pt::Publish(next, "2.0", {{"big.bin", big}});
+    const std::string url = pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next));
+    const std::wstring game = qt::FreshDir(L"preload-stop");
+    qt::WriteBytes(game + L"\\data.qpa", "qpa");
+    const std::wstring side = Staged(game, big) + L".patch.tmp";
+
+    pt::RunResult stopped;
+    std::thread run([&] { stopped = pt::RunInProcess(game, url); });
+    for (int i = 0; i < 3000 && qt::SizeOf(side) < big.size() / 3 && !qt::Exists(Staged(game, big)); ++i) Sleep(5);
+    CancelDownload(scope.control.stop);
+    run.join();
+    EXPECT_TRUE(stopped.ready);
+    const uint64_t kept = qt::SizeOf(side);
+    ASSERT_GT(kept, 0u) << "the pre-load ended before it could be stopped, or left nothing";
+    EXPECT_FALSE(qt::Exists(Staged(game, big)));
+
+    scope.control.stop.cancelled = false;
+    const qt::LogMark mark = qt::MarkLogs();
+    pt::RunResult again = pt::RunInProcess(game, url);
+    EXPECT_TRUE(again.ready);
+    EXPECT_TRUE(qt::ReadBytes(Staged(game, big)) == big);
+    qt::WaitForRequests(mark, 2, 3000);
+    const std::vector<qt::ServerRequest> gets = qt::RequestsFor(mark, next.name + "/files/big.bin");
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_EQ(gets[0].Header("Range"), "bytes=" + std::to_string(kept) + "-");
+}
