@@ -140,9 +140,10 @@ TEST(Preload, StagingIsClearedWhenTheNextReleaseIsWithdrawnOrRefusedAndKeptWhenI
 TEST(Preload, AStoppedPreloadGoesOnFromItsSideFileAtTheNextRun) {
     PreloadScope scope(L"preload-stop");
     const pt::Site live = pt::MakeSite("preload-stop-live"), next = pt::MakeSite("preload-stop-next");
-    std::string big(48u << 20, '\0');
+    std::string big(6u << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
-    pt::Publish(next, "2.0", {{"big.bin", big}});
+    // About three seconds at this rate: the stop comes a third of the way in.
+    pt::Publish(next, "2.0", {{"big.bin", big, qt::FaultUrl("slow/2000000", next.name + "/files/big.bin")}});
     const std::string url = pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next));
     const std::wstring game = qt::FreshDir(L"preload-stop");
     qt::WriteBytes(game + L"\\data.qpa", "qpa");
@@ -150,7 +151,7 @@ TEST(Preload, AStoppedPreloadGoesOnFromItsSideFileAtTheNextRun) {
 
     pt::RunResult stopped;
     std::thread run([&] { stopped = pt::RunInProcess(game, url); });
-    for (int i = 0; i < 3000 && qt::SizeOf(side) < big.size() / 3 && !qt::Exists(Staged(game, big)); ++i) Sleep(5);
+    for (int i = 0; i < 2000 && qt::SizeOf(side) < big.size() / 3 && !qt::Exists(Staged(game, big)); ++i) Sleep(10);
     CancelDownload(scope.control.stop);
     run.join();
     EXPECT_TRUE(stopped.ready);
@@ -167,4 +168,46 @@ TEST(Preload, AStoppedPreloadGoesOnFromItsSideFileAtTheNextRun) {
     const std::vector<qt::ServerRequest> gets = qt::RequestsFor(mark, next.name + "/files/big.bin");
     ASSERT_EQ(gets.size(), 1u);
     EXPECT_EQ(gets[0].Header("Range"), "bytes=" + std::to_string(kept) + "-");
+}
+
+// With --auto-close the window waits for the pre-load, and a pre-load that fails leaves the exit code
+// of the ready run.
+TEST(Preload, AutoCloseWaitsForItAndItsFailureLeavesTheExitCode) {
+    const std::string content(3u << 20, 'n');
+    const std::wstring exe = qt::BinaryDir() + L"\\QirellPatcher.exe";
+    for (const bool served : {true, false}) {
+        const pt::Site live = pt::MakeSite("preload-close-live"), next = pt::MakeSite("preload-close-next");
+        pt::Publish(next, "2.0", {{"n.bin", content, "", "", -1, served}});
+        const std::string url = pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next));
+        const std::wstring game = qt::FreshDir(L"preload-close");
+        qt::WriteBytes(game + L"\\data.qpa", "qpa");
+        CopyFileW(exe.c_str(), (game + L"\\QirellPatcher.exe").c_str(), FALSE);
+        const qt::ProcessResult r =
+            qt::RunProcess(game + L"\\QirellPatcher.exe", L"--auto-close --url " + qt::Wide(url), game);
+        EXPECT_EQ(r.exitCode, 0u) << served;
+        EXPECT_EQ(qt::ReadBytes(game + L"\\a.bin"), "first") << served;
+        EXPECT_EQ(qt::ReadBytes(Staged(game, content)) == content, served);
+        EXPECT_EQ(StagingFiles(game).size(), served ? 1u : 0u);
+    }
+}
+
+// A disk without room for the next release: the pre-load does not begin, the run stays ready.
+TEST(Preload, AFullDiskStopsItQuietly) {
+    const std::string disk = qt::Env("QIRELL_TEST_SMALLDISK");
+    if (disk.empty()) GTEST_SKIP() << "no small disk could be mounted for this test (needs tmpfs mounts)";
+    PreloadScope scope(L"preload-full");
+    const std::wstring game = qt::UnixToWine(disk) + L"\\game";
+    qt::RemoveTreeForTest(game);
+    qt::MakeDirs(game);
+    qt::WriteBytes(game + L"\\data.qpa", "qpa");
+    const pt::Site live = pt::MakeSite("preload-full-live"), next = pt::MakeSite("preload-full-next");
+    const std::string big(12u << 20, 'b');
+    pt::Publish(next, "2.0", {{"big.bin", big}});
+    pt::RunResult r = pt::RunInProcess(game, pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next)));
+    EXPECT_EQ(r.returned, 0u);
+    EXPECT_TRUE(r.ready);
+    EXPECT_TRUE(Logged(r, "pre-load: not enough disk space"));
+    EXPECT_TRUE(StagingFiles(game).empty());
+    EXPECT_EQ(r.status.headline, L"อัปเดตเสร็จสมบูรณ์ พร้อมเข้าเกม!") << "a failure status was shown";
+    qt::RemoveTreeForTest(game);
 }
