@@ -105,33 +105,40 @@ void TakeStaged(RunState& run) {
 }
 
 void CleanStaging(RunState& run, const std::set<std::string>& keep) {
-    if (GetFileAttributesW(kStagingFolder.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    const DWORD a = GetFileAttributesW(kStagingFolder.c_str());
     size_t removed = 0;
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileW((kStagingFolder + L"\\*").c_str(), &found));
-    if (find) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = kStagingFolder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                // Nothing of ours is a folder; a link is removed as the link itself.
-                if (!RemoveTree(path)) RemoveDirectoryW(path.c_str());
-                ++removed;
-                continue;
-            }
-            if (keep.count(DigestOfName(WideToUtf8(name)))) continue;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (DeleteFileW(path.c_str())) ++removed;
-        } while (FindNextFileW(find.get(), &found));
+    // Nothing kept, or not a plain folder of ours (a file, a link): it goes whole, a link as the link.
+    const bool whole = a != INVALID_FILE_ATTRIBUTES &&
+                       (keep.empty() || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT));
+    if (whole) {
+        SetFileAttributesW(kStagingFolder.c_str(), a & ~FILE_ATTRIBUTE_READONLY);
+        const bool gone = (a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveTree(kStagingFolder) : DeleteFileW(kStagingFolder.c_str());
+        Log(run, std::string("staging: ") + (gone ? "cleared" : "could not be cleared"));
+    } else if (a != INVALID_FILE_ATTRIBUTES) {
+        WIN32_FIND_DATAW found;
+        UniqueFind find(FindFirstFileW((kStagingFolder + L"\\*").c_str(), &found));
+        if (find) {
+            do {
+                const std::wstring name = found.cFileName;
+                if (name == L"." || name == L"..") continue;
+                const std::wstring path = kStagingFolder + L"\\" + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    // Nothing of ours is a folder; a link goes as the link itself.
+                    if (RemoveTree(path)) ++removed;
+                    continue;
+                }
+                if (keep.count(DigestOfName(WideToUtf8(name)))) continue;
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (DeleteFileW(path.c_str())) ++removed;
+            } while (FindNextFileW(find.get(), &found));
+        }
+        if (removed) Log(run, "staging: " + std::to_string(removed) + " files no release needs any more, deleted");
     }
-    if (removed) Log(run, "staging: " + std::to_string(removed) + " files no release needs any more, deleted");
-    if (keep.empty()) RemoveDirectoryW(kStagingFolder.c_str());
     if (!run.memory) return;
     RunMemory& m = *run.memory;
     std::lock_guard<std::mutex> guard(m.lock);
     const auto unneeded = [&](const std::string& path) {
-        return IsInStagingFolder(path) && !keep.count(DigestOfPath(path));
+        return IsInStagingFolder(path) && (whole || !keep.count(DigestOfPath(path)));
     };
     std::erase_if(m.state.files, [&](const FileRecord& r) { return unneeded(r.path); });
     std::erase_if(m.state.partials, [&](const PartialRecord& p) { return unneeded(p.path); });

@@ -135,6 +135,36 @@ TEST(Preload, StagingIsClearedWhenTheNextReleaseIsWithdrawnOrRefusedAndKeptWhenI
     EXPECT_FALSE(qt::Exists(game + L"\\" + qt::Wide(kStaging)));
 }
 
+// A file or a link in staging's place goes (a link as the link: what it points to is neither read
+// nor deleted), and staging is made anew.
+TEST(Preload, AFileOrLinkInStagingsPlaceGoesAndStagingIsMadeAnew) {
+    PreloadScope scope(L"preload-link");
+    const pt::Site live = pt::MakeSite("preload-link-live"), next = pt::MakeSite("preload-link-next");
+    pt::Publish(next, "2.0", {{"a.bin", "second"}});
+    const std::wstring game = qt::FreshDir(L"preload-link");
+    qt::WriteBytes(game + L"\\data.qpa", "qpa");
+    qt::WriteBytes(game + L"\\" + qt::Wide(kStaging), "a file of that name");
+    EXPECT_TRUE(pt::RunInProcess(game, pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next))).ready);
+    EXPECT_EQ(qt::ReadBytes(Staged(game, "second")), "second");
+    qt::RemoveTreeForTest(game + L"\\" + qt::Wide(kStaging));
+
+    const std::wstring outside = qt::FreshDir(L"preload-outside");
+    const std::wstring bait = outside + L"\\" + qt::Wide(qt::Sha256Hex("second"));
+    qt::WriteBytes(bait, "precious");
+    const DWORD flags = SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    const std::wstring link = game + L"\\" + qt::Wide(kStaging);
+    // A relative target first: Wine stores it as an ordinary Unix link.
+    const bool made = CreateSymbolicLinkW(link.c_str(), L"..\\preload-outside", flags) ||
+                      CreateSymbolicLinkW(link.c_str(), outside.c_str(), flags);
+    const DWORD la = GetFileAttributesW(link.c_str());
+    if (!made || la == INVALID_FILE_ATTRIBUTES || !(la & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "directory links that report as reparse points cannot be made here";
+    EXPECT_TRUE(pt::RunInProcess(game, pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next))).ready);
+    EXPECT_EQ(qt::ReadBytes(bait), "precious");
+    EXPECT_EQ(qt::ReadBytes(Staged(game, "second")), "second");
+    EXPECT_FALSE(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // A stop (the window closed, the game started) keeps what a resumable download has; the next run goes
 // on from there with a Range request.
 TEST(Preload, AStoppedPreloadGoesOnFromItsSideFileAtTheNextRun) {
