@@ -32,7 +32,9 @@ struct Transfer {
 // How one request ended. Only the two Broken kinds may be continued by another request.
 enum class Outcome { BodyEnded, BodyBroken, SendBroken, Failed };
 
-bool Cancelled(const Transfer& t) { return t.cancel && t.cancel->cancelled.load(); }
+bool Cancelled(const Transfer& t) {
+    return (t.cancel && t.cancel->cancelled.load()) || (t.file.stop && t.file.stop->cancelled.load());
+}
 
 void Report(Transfer& t, int64_t change) {
     if (t.progress.report) t.progress.report(t.progress.context, t.received, change);
@@ -109,7 +111,7 @@ Outcome ReceiveChunks(Transfer& t, HINTERNET request) {
         t.received += read;
         t.written += read;
         Report(t, read);
-        PaceAfterRead(t.file.pace, read, t.cancel, t.background);  // a cancel is seen at the top
+        PaceAfterRead(t.file.pace, read, t.cancel, t.file.stop, t.background);  // a cancel is seen at the top
     }
 }
 
@@ -250,6 +252,8 @@ FetchResult DownloadVerifiedFile(HttpSession& session, const DownloadFile& file,
     }
     StopWriteBehind(t.writer);
     sideFile.reset();
-    if (!verified) DeleteFileW(file.tempPath.c_str());
+    const bool keptForLater = result.code == FetchCode::Cancelled && file.stop && file.stop->cancelled.load() &&
+                              file.resume && file.keepValidator && !t.validator.empty();
+    if (!verified && !keptForLater) DeleteFileW(file.tempPath.c_str());
     return result;
 }

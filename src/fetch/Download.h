@@ -7,6 +7,14 @@
 #include "fetch/Pace.h"
 #include "net/Http.h"
 
+// Lets another thread stop a download. Only the flag crosses threads: the downloading thread sees it
+// before each request and between reads and ends the transfer itself, so its WinHTTP handles are used
+// and closed on that thread alone. A call already waiting on the network returns within the request's
+// time-outs.
+struct DownloadCancel {
+    std::atomic<bool> cancelled{false};
+};
+
 // One file to fetch into its side file.
 struct DownloadFile {
     std::wstring fileUrl;
@@ -23,6 +31,9 @@ struct DownloadFile {
     // run can go on from what is on disk.
     void (*keepValidator)(void* context, const std::string& validator) = nullptr;
     void* keepContext = nullptr;
+    // A stop from outside the run (the pre-load's control): ends the transfer like a cancel, but a
+    // resumable side file whose validator was kept stays for a later run to go on from.
+    const DownloadCancel* stop = nullptr;
     // Shared with the other transfers of a pre-load (fetch/Pace.h); null: as fast as the line goes.
     Pace* pace = nullptr;
 };
@@ -35,13 +46,6 @@ struct DownloadProgress {
     void* context = nullptr;
 };
 
-// Lets another thread stop a download. Only the flag crosses threads: the downloading thread sees it
-// before each request and between reads and ends the transfer itself, so its WinHTTP handles are used
-// and closed on that thread alone. A call already waiting on the network returns within the request's
-// time-outs.
-struct DownloadCancel {
-    std::atomic<bool> cancelled{false};
-};
 void CancelDownload(DownloadCancel& cancel);
 
 // Downloads into tempPath, writing and hashing on a second thread while the next bytes arrive

@@ -30,7 +30,8 @@ void FollowPaceBackground(const Pace* pace, bool& background) {
     background = true;
 }
 
-bool PaceAfterRead(Pace* pace, uint64_t bytes, const DownloadCancel* cancel, bool& background) {
+bool PaceAfterRead(Pace* pace, uint64_t bytes, const DownloadCancel* cancel, const DownloadCancel* stop,
+                   bool& background) {
     if (!pace) return true;
     FollowPaceBackground(pace, background);
     uint64_t until;
@@ -40,7 +41,7 @@ bool PaceAfterRead(Pace* pace, uint64_t bytes, const DownloadCancel* cancel, boo
         until = now + PaceDelayUs(pace->bucket, now, bytes, pace->kibPerS.load());
     }
     for (;;) {
-        if (cancel && cancel->cancelled.load()) return false;
+        if ((cancel && cancel->cancelled.load()) || (stop && stop->cancelled.load())) return false;
         const uint64_t now = NowUs();
         if (now >= until || pace->kibPerS.load() == 0) return true;
         const uint64_t left = until - now < kSliceUs ? until - now : kSliceUs;

@@ -37,6 +37,7 @@ struct Prefetch {
     bool ended = false;   // every range fetched, or one failed
     bool failed = false;
     bool stop = false;    // the assembly needs no more
+    const DownloadCancel* outside = nullptr;  // the run's stop from outside
     std::exception_ptr error;  // what ended the fetcher, for the run's thread to rethrow
     Pace* pace = nullptr;  // the fetcher's reads follow the run's pace
     const DownloadCancel* cancel = nullptr;
@@ -48,12 +49,12 @@ bool PushChunk(void* context, const uint8_t* data, size_t size) {
     {
         std::unique_lock<std::mutex> hold(p.lock);
         p.changed.wait(hold, [&] { return p.stop || p.queued < kPrefetchCap; });
-        if (p.stop) return false;
+        if (p.stop || (p.outside && p.outside->cancelled.load())) return false;
         p.chunks.emplace_back(data, data + size);
         p.queued += size;
         p.changed.notify_all();
     }
-    return PaceAfterRead(p.pace, size, p.cancel, p.background);
+    return PaceAfterRead(p.pace, size, p.cancel, p.outside, p.background);
 }
 
 size_t PrefetchReadLimit(void* context) { return PaceReadSize(static_cast<Prefetch*>(context)->pace, UINT32_MAX); }
@@ -99,7 +100,7 @@ struct Delta {
 bool AppendMap(void* context, const uint8_t* data, size_t size) {
     Delta& d = *static_cast<Delta*>(context);
     d.map.append(reinterpret_cast<const char*>(data), size);
-    return PaceAfterRead(d.context.pace, size, d.context.cancel, d.background);
+    return PaceAfterRead(d.context.pace, size, d.context.cancel, d.context.stop, d.background);
 }
 
 size_t MapReadLimit(void* context) { return PaceReadSize(static_cast<Delta*>(context)->context.pace, UINT32_MAX); }
@@ -214,6 +215,7 @@ bool Attempt(Delta& d) {
     };
     if (!Sha256Begin(d.digest)) return abandon();
     Prefetch prefetch;
+    prefetch.outside = d.context.stop;
     prefetch.pace = d.context.pace;
     prefetch.cancel = d.context.cancel;
     d.prefetch = &prefetch;
@@ -257,7 +259,7 @@ bool Attempt(Delta& d) {
 FetchResult FetchAssembled(const PlannedFile& file, FetchContext& context) {
     FetchResult result{FetchCode::NotAssembled};
     if (file.mapUrl.empty()) return result;
-    UniqueFile old(CreateFileW(file.localPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile old(CreateFileW(file.basePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER oldSize;
     if (!old || !GetFileSizeEx(old.get(), &oldSize)) return result;

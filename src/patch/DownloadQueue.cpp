@@ -101,11 +101,16 @@ bool RunOne(Worker& w, size_t index, FetchResult& failure, std::exception_ptr& e
     try {
         if (!q.serial && gHooks.helperWork) gHooks.helperWork("download");
         w.file = &file;
+        // Its content waits in the side file already, moved there from staging.
+        if (file.way == FetchWay::Staged) {
+            failure = FetchResult{FetchCode::Verified};
+            return true;
+        }
         CreateParentDirectories(file.localPath);
         // Each file's first bytes are shown at once when the files come one at a time.
         if (q.serial) q.meter.lastPublish = 0;
         FetchContext context{q.run.http, q.meter, q.serial ? nullptr : &w.cancel, {OnBytes, &w}, &q.run, &q.bases,
-                             q.run.pace};
+                             q.run.stop, q.run.pace};
         failure = FetchPlanned(file, context);
         return IsVerified(failure);
     } catch (...) {

@@ -44,7 +44,7 @@ void SendToEnd(BaseOrder& bases, size_t base) {
 
 FetchResult FetchWhole(const PlannedFile& file, FetchContext& context) {
     DownloadFile download{file.fileUrl, file.sidePath, file.entry.size, file.entry.sha256, file.resume, {}, nullptr,
-                          nullptr};
+                          nullptr, context.stop};
     download.pace = context.pace;
     ValidatorKeeper keeper{context.run ? context.run->memory.get() : nullptr, &file};
     if (file.resume && keeper.memory) {

@@ -25,6 +25,7 @@ struct FetchContext {
     DownloadProgress progress;         // publishes a whole download's bytes
     const RunState* run = nullptr;     // whose reporter an assembly's progress goes to, and the log
     BaseOrder* bases = nullptr;        // with mirrors: the run's order of bases
+    const DownloadCancel* stop = nullptr;  // the run's stop from outside (RunState::stop)
     Pace* pace = nullptr;              // the run's pace for every transfer, ranges included; null: none
 };
 

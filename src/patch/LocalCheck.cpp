@@ -22,10 +22,15 @@ bool FullCheckDue(const RunState& run) {
     return last <= 0 || last > now + 86400 || now - last >= int64_t(run.manifest.fullCheckDays) * 86400;
 }
 
-bool Reusable(const FileRecord* record, const std::optional<FileIdentity>& now, const ManifestFile& entry) {
+enum class Recorded { Unknown, UpToDate, Differs };
+
+// What the record says of the file when it is still as recorded: its bytes are the recorded digest's,
+// so they are or are not the entry's without being read again (a changed release on patch day).
+Recorded Judge(const FileRecord* record, const std::optional<FileIdentity>& now, const ManifestFile& entry) {
+    if (!record || !now || record->identity != *now) return Recorded::Unknown;
     std::array<uint8_t, 32> sha{};
-    return record && now && record->identity == *now && now->size == entry.size && DigestBytes(entry.sha256, sha) &&
-           sha == record->sha256;
+    const bool same = now->size == entry.size && DigestBytes(entry.sha256, sha) && sha == record->sha256;
+    return same ? Recorded::UpToDate : Recorded::Differs;
 }
 
 std::string Why(const FileCheck& check) {
@@ -49,7 +54,8 @@ void CheckLocalFiles(RunState& run) {
     std::vector<const ManifestFile*> listed;  // every entry that passes the path rule
     std::vector<uint64_t> listedAt;           // its place in the whole list
     for (uint64_t i = 0; i < files.size(); ++i) {
-        if (!IsSafeRelativePath(files[i].path)) continue;
+        // The staging folder is the patcher's own: nothing a manifest lists there is checked or fetched.
+        if (!IsSafeRelativePath(files[i].path) || IsInStagingFolder(files[i].path)) continue;
         listed.push_back(&files[i]);
         listedAt.push_back(i);
     }
@@ -75,9 +81,10 @@ void CheckLocalFiles(RunState& run) {
         const ManifestFile& entry = *listed[k];
         if (!full) {
             const auto found = records.find(entry.path);
-            if (Reusable(found == records.end() ? nullptr : found->second, identities[k], entry)) {
-                upToDate[k] = true;
-                if (logging) Log(run, "check " + entry.path + ": reused");
+            const Recorded recorded = Judge(found == records.end() ? nullptr : found->second, identities[k], entry);
+            if (recorded != Recorded::Unknown) {
+                upToDate[k] = recorded == Recorded::UpToDate;
+                if (logging) Log(run, "check " + entry.path + (upToDate[k] ? ": reused" : ": differs from its record"));
                 continue;
             }
         }

@@ -72,6 +72,7 @@ std::string LogText(FetchWay way) {
     case FetchWay::Whole: return "whole";
     case FetchWay::Resumed: return "whole, resumable";
     case FetchWay::Assembled: return "assembled from its block map";
+    case FetchWay::Staged: return "pre-loaded";
     }
     return {};
 }

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "manifest/PathRule.h"
+#include "patch/Staging.h"
 #include "net/ServerFacts.h"
 #include "text/Text.h"
 
@@ -42,10 +43,8 @@ std::vector<FileSource> Sources(const ManifestFile& entry, const std::vector<std
     return sources;
 }
 
-}  // namespace
-
-FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
-                    const std::wstring& manifestUrl, const std::wstring& exeName) {
+FetchPlan Plan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
+               const std::wstring& manifestUrl, const std::wstring& exeName, bool staging) {
     FetchPlan plan;
     plan.bases = Bases(manifest, manifestUrl);
     plan.files.reserve(toDownload.size());
@@ -53,17 +52,19 @@ FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFil
     for (const ManifestFile& entry : toDownload) {
         PlannedFile f;
         f.entry = entry;
-        f.localPath = ToLocalPath(entry.path);
+        f.basePath = ToLocalPath(entry.path);
+        if (staging) f.entry.path = StagedPath(entry.sha256);
+        f.localPath = ToLocalPath(f.entry.path);
         f.sidePath = f.localPath + kSideFileSuffix;
         f.sources = Sources(entry, plan.bases);
         f.fileUrl = f.sources.front().fileUrl;
         f.mapUrl = f.sources.front().mapUrl;
-        f.displayName = f.localPath;
-        f.ownExecutable = AsciiEqualNoCase(f.localPath, exeName);
-        f.resume = manifest.resume;
+        f.displayName = f.basePath;
+        f.ownExecutable = !staging && AsciiEqualNoCase(f.localPath, exeName);
+        f.resume = manifest.resume || staging;
         f.way = f.mapUrl.empty() ? WholeWay(f) : FetchWay::Assembled;
         // One at a time, an earlier file may leave the local copy a later one is assembled from.
-        anyAssembled = anyAssembled || (!f.mapUrl.empty() && IsFile(f.localPath));
+        anyAssembled = anyAssembled || (!f.mapUrl.empty() && IsFile(f.basePath));
         plan.files.push_back(std::move(f));
     }
     // A file that can be assembled from its block map is worth more than parallel transfers.
@@ -71,6 +72,18 @@ FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFil
     plan.connections = manifest.connections;
     for (PlannedFile& f : plan.files) f.way = WholeWay(f);
     return plan;
+}
+
+}  // namespace
+
+FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
+                    const std::wstring& manifestUrl, const std::wstring& exeName) {
+    return Plan(manifest, toDownload, manifestUrl, exeName, false);
+}
+
+FetchPlan BuildStagingPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toStage,
+                           const std::wstring& manifestUrl) {
+    return Plan(manifest, toStage, manifestUrl, L"", true);
 }
 
 void CreateParentDirectories(const std::wstring& localPath) {

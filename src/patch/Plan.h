@@ -11,6 +11,7 @@ enum class FetchWay : uint8_t {
     Whole,      // one GET of the whole file
     Resumed,    // the same, a broken body continued with Range requests
     Assembled,  // from the block map, the local copy and ranges; a whole (or resumed) GET if that fails
+    Staged,     // nothing fetched: a pre-loaded copy was moved into the side file (patch/Staging.h)
 };
 
 // One base a file can come from: its addresses resolved against that base.
@@ -24,6 +25,8 @@ struct PlannedFile {
     ManifestFile entry;
     std::wstring localPath;
     std::wstring sidePath;     // where the new content is written and verified before the swap
+    std::wstring basePath;     // the local copy a block map assembles from: localPath, or for a file
+                               // fetched ahead into staging, the game folder's file it will replace
     std::wstring fileUrl;      // the address fetched: the first source's, or the one being tried
     std::wstring mapUrl;       // empty: no block map
     // Every base that serves the file, in the plan's order, addresses that repeat an earlier one left
@@ -47,6 +50,10 @@ struct FetchPlan {
 // be assembled from its map.
 FetchPlan BuildPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toDownload,
                     const std::wstring& manifestUrl, const std::wstring& exeName);
+// The same for files fetched ahead: each goes to its staged path (patch/Staging.h), named by its
+// digest, assembled from the game folder's file at its listed path; always resumable.
+FetchPlan BuildStagingPlan(const PatchManifest& manifest, const std::vector<ManifestFile>& toStage,
+                           const std::wstring& manifestUrl);
 // Creates the folders a planned file goes into.
 void CreateParentDirectories(const std::wstring& localPath);
 

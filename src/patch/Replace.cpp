@@ -7,6 +7,7 @@
 #include "trust/PatcherTrust.h"
 #include "patch/LogLines.h"
 #include "patch/RunState.h"
+#include "patch/Staging.h"
 #include "patch/Words.h"
 #include "patch/SpaceCheck.h"
 #include "patch/Swap.h"
@@ -23,28 +24,6 @@ uint64_t FileSizeOnDisk(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a) || (a.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return 0;
     return (uint64_t(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
-}
-
-// The stage at its fullest against the free space of the folder's volume, before anything is fetched.
-// False when it clearly cannot fit; the status is written and the folder is as it was.
-bool FolderHasRoom(const RunState& run) {
-    ULARGE_INTEGER available{};
-    if (!GetDiskFreeSpaceExW(L".", &available, nullptr, nullptr)) return true;  // unknown: the writes will tell
-    std::map<std::wstring, uint64_t> sizes;  // what each target measures when its turn comes
-    std::vector<SpaceStep> steps;
-    steps.reserve(run.plan.files.size());
-    for (const PlannedFile& file : run.plan.files) {
-        const auto [at, first] = sizes.try_emplace(DiskKey(file.entry.path), 0);
-        if (first) at->second = FileSizeOnDisk(file.localPath);
-        steps.push_back({file.entry.size, at->second, file.ownExecutable});
-        at->second = file.entry.size;
-    }
-    const uint64_t needed = PeakExtraBytes(steps, run.plan.connections);
-    if (needed <= available.QuadPart) return true;
-    Log(run, "not enough disk space: " + std::to_string(needed) + " bytes needed, " +
-                 std::to_string(available.QuadPart) + " free");
-    Report(run, NoRoomWords(needed, available.QuadPart), 0);
-    return false;
 }
 
 }  // namespace
@@ -115,9 +94,32 @@ bool SwapInVerified(RunState& run, const PlannedFile& file) {
     return true;
 }
 
+// The stage at its fullest against the free space of the folder's volume, before anything is fetched.
+bool FolderHasRoom(const RunState& run) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(L".", &available, nullptr, nullptr)) return true;  // unknown: the writes will tell
+    std::map<std::wstring, uint64_t> sizes;  // what each target measures when its turn comes
+    std::vector<SpaceStep> steps;
+    steps.reserve(run.plan.files.size());
+    for (const PlannedFile& file : run.plan.files) {
+        const auto [at, first] = sizes.try_emplace(DiskKey(file.entry.path), 0);
+        if (first) at->second = FileSizeOnDisk(file.localPath);
+        // A file moved in from staging already takes its room on the volume.
+        steps.push_back({file.way == FetchWay::Staged ? 0 : file.entry.size, at->second, file.ownExecutable});
+        at->second = file.entry.size;
+    }
+    const uint64_t needed = PeakExtraBytes(steps, run.plan.connections);
+    if (needed <= available.QuadPart) return true;
+    Log(run, "not enough disk space: " + std::to_string(needed) + " bytes needed, " +
+                 std::to_string(available.QuadPart) + " free");
+    Report(run, NoRoomWords(needed, available.QuadPart), 0);
+    return false;
+}
+
 bool DownloadAndReplace(RunState& run) {
     run.plan = BuildPlan(run.manifest, run.toDownload, run.manifestUrl, run.config->exeName);
     RecallPartials(run);
+    TakeStaged(run);
     const bool done = FolderHasRoom(run) && FetchAndSwap(run);
     RememberFetched(run);
     return done;

@@ -88,6 +88,9 @@ void RememberCheck(RunState& run, const std::vector<const ManifestFile*>& upToDa
     std::lock_guard<std::mutex> guard(m.lock);
     std::vector<FileRecord> files;
     files.reserve(upToDate.size());
+    // Staged files are the pre-load's: they stay until it or the staging clean-up lets them go.
+    for (FileRecord& r : m.state.files)
+        if (IsInStagingFolder(r.path)) files.push_back(std::move(r));
     for (size_t i = 0; i < upToDate.size(); ++i) {
         FileRecord r;
         if (!identities[i] || !DigestBytes(upToDate[i]->sha256, r.sha256)) continue;
@@ -101,7 +104,7 @@ void RememberCheck(RunState& run, const std::vector<const ManifestFile*>& upToDa
     std::vector<PartialRecord> partials;
     for (const PartialRecord& p : m.state.partials)
         for (const ManifestFile& e : run.manifest.files)
-            if (SameEntry(p, e)) {
+            if (IsInStagingFolder(p.path) || SameEntry(p, e)) {
                 partials.push_back(p);
                 break;
             }

@@ -82,7 +82,14 @@ DWORD RunStages(RunState& run) {
     RemoveListed(run);
     FixOptionFile();
     Report(run, CompletionWords(run.manifest.version, run.toDownload.size()), 1000);
-    return EndRun(run, true);
+    const DWORD exitCode = EndRun(run, true);
+    try {
+        PreloadNext(run);
+    } catch (...) {
+        // Out of memory on the way: the run stays ready, the next one goes on.
+        Log(run, "pre-load: stopped on an exception");
+    }
+    return exitCode;
 }
 
 }  // namespace

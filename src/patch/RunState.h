@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fetch/Download.h"
 #include "trust/StampBlock.h"
 #include "manifest/Manifest.h"
 #include "fetch/Pace.h"
@@ -33,6 +34,8 @@ struct RunState {
     std::vector<std::wstring> dirsToRemove;
     std::vector<std::wstring> filesToRemove;
     std::unique_ptr<RunMemory> memory;  // the folder's state; none without a state folder
+    // A stop from outside (the pre-load's control): transfers end, resumable side files stay.
+    const DownloadCancel* stop = nullptr;
     Pace* pace = nullptr;  // shared by every transfer of the run (a pre-load's); null: unpaced
 };
 
@@ -43,6 +46,9 @@ std::wstring CacheBustingUrl(const std::wstring& manifestUrl, uint64_t ticks);
 bool FetchManifest(RunState& run);
 void CheckLocalFiles(RunState& run);
 void SelectRemovals(RunState& run);
+// Free space for the plan's side files as they come and go; false: the status (and log) say how much
+// is missing.
+bool FolderHasRoom(const RunState& run);
 // false: the player cancelled, the status is already written.
 bool WaitUntilClientClosed(const RunState& run);
 // false: a file failed, the status is already written.
@@ -59,4 +65,7 @@ bool AcceptManifest(RunState& run, Words& failure);
 // (patch/DownloadQueue.cpp); false: a file failed, the status is already written.
 bool FetchAndSwap(RunState& run);
 void RemoveListed(const RunState& run);
+// After a ready run: fetches the release its manifest announces as next into the staging folder, or
+// clears staging when none is announced (patch/Preload.cpp). Never fails the run; logs what happened.
+void PreloadNext(RunState& run);
 bool RemoveTree(const std::wstring& dir);

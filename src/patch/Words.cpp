@@ -75,6 +75,16 @@ Words CompletionWords(const std::string& version, size_t downloaded) {
             L"เวอร์ชันแพตช์: " + versionText + L" · อัปเดต " + std::to_wstring(downloaded) + L" ไฟล์เรียบร้อยแล้ว"};
 }
 
+std::wstring PreloadDetail(const std::string& nextVersion, PreloadStep step, int percent) {
+    const std::wstring next = L"แพตช์ถัดไป " + Utf8ToWide(nextVersion) + L" · ";
+    switch (step) {
+    case PreloadStep::Loading: return next + L"กำลังโหลดล่วงหน้า " + std::to_wstring(percent) + L"%";
+    case PreloadStep::Done: return next + L"โหลดล่วงหน้าครบแล้ว";
+    case PreloadStep::Stopped: break;
+    }
+    return next + L"โหลดล่วงหน้ายังไม่ครบ จะโหลดต่อครั้งหน้า";
+}
+
 const wchar_t kRunFailedHeadline[] = L"อัปเดตไม่สำเร็จ";
 
 const wchar_t* CaughtFailureText() noexcept {

@@ -26,6 +26,9 @@ Words SignatureWords(SignatureError error, const GetResult& fetch, const std::ws
 Words RollbackWords();
 // The run's end when the game is ready: nothing was downloaded, or downloaded files.
 Words CompletionWords(const std::string& version, size_t downloaded);
+// The detail line while the next release is fetched ahead (percent with Loading only).
+enum class PreloadStep { Loading, Done, Stopped };
+std::wstring PreloadDetail(const std::string& nextVersion, PreloadStep step, int percent);
 // The run ended on an exception: this headline, and the detail for the exception being handled (call
 // only inside a catch block).
 extern const wchar_t kRunFailedHeadline[];

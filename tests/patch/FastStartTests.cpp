@@ -117,21 +117,25 @@ TEST(FastStart, ReusedOnlyWhenAllFourValuesAndTheDigestAreTheRecordedOnes) {
         else if (r.path == entries[1].path) r.identity.lastWrite += 1;
         else if (r.path == entries[2].path) r.identity.changed += 1;
         else if (r.path == entries[3].path) r.identity.id[0] ^= 1;
-        else if (r.path == entries[4].path) r.sha256[0] ^= 1;
-        else expected[r.path] = "reused";
+        else if (r.path == entries[4].path) {
+            r.sha256[0] ^= 1;
+            expected[r.path] = "differs from its record";
+        } else {
+            expected[r.path] = "reused";
+        }
     }
     ASSERT_TRUE(SaveFolderState(scope.PathFor(game), s));
     pt::RunResult third = pt::RunInProcess(game, url);
     ASSERT_TRUE(third.ready);
     EXPECT_EQ(Decisions(third), expected);
 
-    // A manifest whose digest changed for a file hashes it, whatever its record says.
+    // A manifest whose digest changed for a file still as recorded: it differs without being read.
     std::vector<Entry> changed = entries;
     changed[5].content = "new content";
     const std::string url2 = pt::Publish(site, "2", changed, {}, {}, kReuse);
     pt::RunResult fourth = pt::RunInProcess(game, url2);
     ASSERT_TRUE(fourth.ready);
-    EXPECT_EQ(Decisions(fourth)[entries[5].path], "size differs");
+    EXPECT_EQ(Decisions(fourth)[entries[5].path], "differs from its record");
     EXPECT_EQ(qt::ReadBytes(At(game, entries[5])), "new content");
 }
 

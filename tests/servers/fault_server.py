@@ -12,7 +12,7 @@ The first path segment chooses the behaviour; the rest is the file's path under 
     /extra/<n>/<path>               announces the file's length, sends the file and n bytes more, closes
     /extra-open/<n>/<path>          no Content-Length: sends the file and n bytes more, closes
     /wrong/<path>                   same length, one byte in the middle changed
-    /slow/<bytes-per-second>/<path> the file, paced
+    /slow/<bytes-per-second>/<path> the file, paced, with an ETag; a Range from a byte on is honoured
     /stall/<n>/<seconds>/<path>     announces the whole length, sends n bytes, is silent, closes
     /endless/<anything>             200 without a length, bytes until the client leaves (cap 256 MiB)
     /drop/<path>                    closes the connection without answering
@@ -38,6 +38,7 @@ import socket
 import threading
 import time
 import urllib.parse
+import zlib
 
 ENDLESS_CAP = 256 << 20
 CHUNK = 64 << 10
@@ -177,10 +178,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.head(200, len(data))
             self.wfile.write(data)
         elif kind == "slow":
+            # With a validator, and a Range from a byte on honoured while If-Range (if sent) matches it,
+            # so a download stopped half-way can go on.
             rate = max(1, args[0])
-            self.head(200, len(data))
+            etag = '"%08x-%x"' % (zlib.crc32(data), len(data))
+            asked = self.requested_range()
+            start = 0
+            if asked and asked[1] is None and asked[0] < len(data) and self.headers.get("If-Range", etag) == etag:
+                start = asked[0]
+                self.send_response(206)
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+            else:
+                self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Length", str(len(data) - start))
+            self.send_header("ETag", etag)
+            self.end_headers()
             step = max(1, min(CHUNK, rate // 10))
-            for at in range(0, len(data), step):
+            for at in range(start, len(data), step):
                 self.wfile.write(data[at:at + step])
                 self.wfile.flush()
                 time.sleep(step / rate)
