@@ -188,6 +188,7 @@ void PreloadNext(RunState& live) {
     pre.startTicks = GetTickCount64();
     pre.manifestUrl = config.manifestUrl;
     pre.stop = &control->stop;
+    pre.pace = &control->pace;
     Lend lend(live, pre);
     FetchAhead(live, pre, report);
 }
