@@ -4,10 +4,12 @@
 #include "app/AccessibleParts.h"
 #include "app/RunReporter.h"
 #include "app/Startup.h"
+#include "app/SupportLog.h"
 #include "app/WindowAccessible.h"
 #include "base/StatusBoard.h"
 #include "client/ClientFacts.h"
 #include "client/Launch.h"
+#include "patch/PreloadControl.h"
 #include "patch/Words.h"
 #include "text/Text.h"
 
@@ -17,6 +19,16 @@ WindowFonts gFonts;
 HWND gSetupButton = nullptr;
 HWND gMainButton = nullptr;
 StatusSnapshot gAnnounced;  // what the last status events told screen readers
+
+// A ready run's thread may go on pre-loading the next release. Closing the window then stops it and
+// waits for its WM_RUN_IDLE (hidden, at most kIdleWaitMs) so that what it fetched is recorded.
+constexpr UINT_PTR kIdleTimer = 1;
+constexpr UINT kIdleWaitMs = 3000;
+bool gRunIdle = false;  // WM_RUN_IDLE came for the current run
+bool gClosing = false;  // closing, waiting for WM_RUN_IDLE
+bool gPlaying = false;  // hidden, pre-loading while the game started then runs
+UniqueHandle gClient;   // that game's process, watched until it ends
+HANDLE gClientWait = nullptr;
 
 HWND MakeButton(HWND parent, int id, const wchar_t* text, DWORD style, int x, int y, int w, int h) {
     HWND b = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, x, y, w, h, parent,
@@ -78,6 +90,7 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam) {
         if (Board().ready) {
             StartProgram(kClientExe);
         } else {
+            gRunIdle = false;
             StartPatchRun();
             AnnounceButton(hwnd, kAccMainButton);
         }
@@ -123,13 +136,62 @@ LRESULT OnRunFinished(HWND hwnd) {
     return 0;
 }
 
-// With --auto-close the window waits for the pre-load too: it closes once the run's thread is done.
+// With --auto-close, and while the game plays, the window waits for the pre-load: it closes once the
+// run's thread is done.
 LRESULT OnRunIdle(HWND hwnd) {
-    if (Board().autoClose) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    gRunIdle = true;
+    if (Board().autoClose || gClosing || gPlaying) PostMessageW(hwnd, WM_CLOSE, 0, 0);
     return 0;
 }
 
+LRESULT OnClose(HWND hwnd) {
+    if (gRunIdle || !Board().ready) {
+        DestroyWindow(hwnd);
+        return 0;
+    }
+    if (!gClosing) {
+        gClosing = true;
+        CancelDownload(AppPreload().stop);
+        ShowWindow(hwnd, SW_HIDE);
+        SetTimer(hwnd, kIdleTimer, kIdleWaitMs, nullptr);
+    }
+    return 0;
+}
+
+LRESULT OnTimer(HWND hwnd, WPARAM id) {
+    if (id != kIdleTimer) return 0;
+    AppendLog("close: the pre-load did not stop within " + std::to_string(kIdleWaitMs / 1000) + " s");
+    DestroyWindow(hwnd);
+    return 0;
+}
+
+void CALLBACK OnClientEnded(PVOID, BOOLEAN) {
+    AppendLog("the game ended: the pre-load stops");
+    CancelDownload(AppPreload().stop);
+}
+
+// The game started while the next release is pre-loading and its manifest asks to go on while playing:
+// the window hides and the pre-load goes on, capped and in the background, until it ends, the game ends
+// or the patcher is started again. False: not so, the window closes as always.
+bool KeepPreloadingWhilePlaying(HWND hwnd, UniqueHandle client) {
+    if (!client || gRunIdle || !Board().preloading || !Board().preloadWhilePlaying) return false;
+    if (!RegisterWaitForSingleObject(&gClientWait, client.get(), OnClientEnded, nullptr, INFINITE,
+                                     WT_EXECUTEONLYONCE))
+        return false;
+    gClient = std::move(client);
+    Pace& pace = AppPreload().pace;
+    pace.kibPerS = Board().preloadKibPerS.load();
+    pace.background = true;
+    gPlaying = true;
+    ShowWindow(hwnd, SW_HIDE);
+    AppendLog("start game: the pre-load goes on while playing, at most " + std::to_string(pace.kibPerS.load()) +
+              " KiB/s, in the background");
+    return true;
+}
+
 LRESULT OnDestroy(HWND hwnd) {
+    if (gClientWait) UnregisterWait(gClientWait);
+    gClientWait = nullptr;
     DisconnectAccessible(hwnd);
     DeleteWindowFonts(gFonts);
     PostQuitMessage(Board().exitCode);
@@ -156,9 +218,11 @@ bool PressButton(HWND button) {
 
 void StartProgram(const std::wstring& programName) {
     HWND owner = Board().mainWindow.load();
-    switch (LaunchProgram(programName, ConfirmOddFolder)) {
+    const bool client = AsciiEqualNoCase(programName, kClientExe);
+    UniqueHandle started;
+    switch (LaunchProgram(programName, ConfirmOddFolder, client ? &started : nullptr)) {
     case LaunchError::None:
-        if (AsciiEqualNoCase(programName, kClientExe)) PostMessageW(owner, WM_CLOSE, 0, 0);
+        if (client && !KeepPreloadingWhilePlaying(owner, std::move(started))) PostMessageW(owner, WM_CLOSE, 0, 0);
         break;
     case LaunchError::Declined: break;
     case LaunchError::NotConfigured:
@@ -180,6 +244,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_STATUS_CHANGED: return OnStatusChanged(hwnd);
     case WM_RUN_FINISHED: return OnRunFinished(hwnd);
     case WM_RUN_IDLE: return OnRunIdle(hwnd);
+    case WM_CLOSE: return OnClose(hwnd);
+    case WM_TIMER: return OnTimer(hwnd, wParam);
     case WM_ASK_RETRY:
         return MessageBoxW(hwnd, reinterpret_cast<const wchar_t*>(lParam), kMessageCaption,
                            MB_RETRYCANCEL | MB_ICONWARNING);

@@ -28,6 +28,8 @@ constexpr wchar_t kMutexName[] = L"Local\\QirellQX_Patcher_Mutex";
 constexpr wchar_t kWindowTitle[] = L"Qirell QX \u2014 Auto-Patcher";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
+UniqueHandle gRunThread;  // the latest run's, which may still be pre-loading after its end
+
 void BindToOwnFolder() {
     const std::wstring path = OwnModulePath();
     const size_t cut = path.find_last_of(L"\\/");
@@ -126,11 +128,13 @@ void StartPatchRun() {
         RunConfig{Settings().manifestUrl, Settings().publicKeys, Settings().exeName, Board().autoClose,
                   Settings().fallbackUrls, Settings().stateFolder,
                   Settings().fullCheck, &AppPreload()});
-    HANDLE thread = CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr);
+    UniqueHandle thread(CreateThread(nullptr, 0, RunThread, config.get(), 0, nullptr));
     if (!thread) return;
     config.release();
-    CloseHandle(thread);
+    gRunThread = std::move(thread);
 }
+
+bool RunThreadGoingOn() { return gRunThread && WaitForSingleObject(gRunThread.get(), 0) == WAIT_TIMEOUT; }
 
 int RunApplication(HINSTANCE instance, int showCommand) {
     BindToOwnFolder();
@@ -176,6 +180,7 @@ int RunApplication(HINSTANCE instance, int showCommand) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+    FlushLog();
     mutex.reset();
     return Board().exitCode;
 }

@@ -9,6 +9,8 @@ struct PreloadControl;
 int RunApplication(HINSTANCE instance, int showCommand);
 // Starts a patch run on a fresh worker thread unless one is busy.
 void StartPatchRun();
+// Whether the latest run's thread is still at work: busy, or pre-loading after its end.
+bool RunThreadGoingOn();
 // The pre-load after a ready run, steered from the window's thread; never destroyed, like the board.
 PreloadControl& AppPreload();
 // The program's own full path, however long.

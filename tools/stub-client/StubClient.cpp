@@ -1,5 +1,6 @@
 // Writes "<own file name>.record.txt" beside itself: the command line, the working directory and the
-// start marker variable, one per line, UTF-8. With QIRELL_STUB_SECONDS set it then stays alive that long.
+// start marker variable, one per line, UTF-8. With QIRELL_STUB_SECONDS set it then stays alive that long;
+// with QIRELL_STUB_UNTIL (a file's path) until that file exists, 120 s at most.
 #include <windows.h>
 
 #include <string>
@@ -42,5 +43,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     bool hasSeconds = false;
     const std::wstring seconds = Variable(L"QIRELL_STUB_SECONDS", hasSeconds);
     if (hasSeconds) Sleep(static_cast<DWORD>(_wtoi(seconds.c_str())) * 1000);
+    bool hasUntil = false;
+    const std::wstring until = Variable(L"QIRELL_STUB_UNTIL", hasUntil);
+    for (int i = 0; hasUntil && i < 2400 && GetFileAttributesW(until.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
     return 0;
 }
