@@ -27,6 +27,7 @@ namespace {
 constexpr wchar_t kMutexName[] = L"Local\\QirellQX_Patcher_Mutex";
 constexpr wchar_t kWindowTitle[] = L"Qirell QX \u2014 Auto-Patcher";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kTakeOverWaitMs = 15000;
 
 UniqueHandle gRunThread;  // the latest run's, which may still be pre-loading after its end
 
@@ -83,6 +84,27 @@ HWND CreateMainWindow(HINSTANCE instance, int showCommand) {
     ShowWindow(hwnd, showCommand);
     UpdateWindow(hwnd);
     return hwnd;
+}
+
+// The window of a first instance that went on pre-loading, hidden, when the game started.
+HWND HiddenFirstInstance() {
+    for (HWND w = FindWindowExW(nullptr, nullptr, kWindowClass, nullptr); w;
+         w = FindWindowExW(nullptr, w, kWindowClass, nullptr))
+        if (!IsWindowVisible(w)) return w;
+    return nullptr;
+}
+
+// A new start while a hidden instance pre-loads: it is told to stop (it closes as when the player
+// closes it) and this start waits, bounded, for its end. True when the instance is gone.
+bool TakeOverFromHidden(HWND hidden, HANDLE mutex) {
+    AppendLog("start: an earlier start is pre-loading in the background; asking it to stop");
+    PostMessageW(hidden, WM_CLOSE, 0, 0);
+    const DWORD waited = WaitForSingleObject(mutex, kTakeOverWaitMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return true;
+    AppendLog("start refused: the earlier start did not end within " + std::to_string(kTakeOverWaitMs / 1000) +
+              " s");
+    FlushLog();
+    return false;
 }
 
 // A run's thread; it owns the configuration it is handed.
@@ -150,7 +172,10 @@ int RunApplication(HINSTANCE instance, int showCommand) {
     ReadOptions();
 
     UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
-    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS && !Board().autoClose) {
+    const bool second = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (HWND hidden = second ? HiddenFirstInstance() : nullptr) {
+        if (!TakeOverFromHidden(hidden, mutex.get())) return 1;
+    } else if (second && !Board().autoClose) {
         if (HWND first = FindWindowW(kWindowClass, nullptr)) {
             ShowWindow(first, SW_RESTORE);
             SetForegroundWindow(first);
@@ -181,6 +206,8 @@ int RunApplication(HINSTANCE instance, int showCommand) {
         DispatchMessageW(&msg);
     }
     FlushLog();
+    // A start waiting to take over goes on at once (an owned mutex only closed is freed at thread end).
+    ReleaseMutex(mutex.get());
     mutex.reset();
     return Board().exitCode;
 }

@@ -107,3 +107,25 @@ TEST(WhilePlaying, TheHiddenInstanceEndsWhenTheGameEndsAndWithoutTheMemberAtOnce
         EXPECT_TRUE(p.Logged("pre-load: stopped, to go on next run")) << p.Log();
     }
 }
+
+// A new start stops the hidden instance, waits for it, then runs as usual with its window.
+TEST(WhilePlaying, ASecondStartEndsTheHiddenInstanceThenRunsNormally) {
+    Playing p("second", ", \"while_playing\": true, \"max_kib_per_s\": 64");
+    DWORD firstPid = 0;
+    HANDLE first = p.Start(firstPid);
+    HWND w = qt::WaitForMainWindow(firstPid, 20000);
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(p.StartGameWhilePreloading(w));
+    ASSERT_TRUE(HiddenSoon(w));
+
+    DWORD secondPid = 0;
+    HANDLE second = p.Start(secondPid);
+    EXPECT_EQ(qt::WaitForExit(first, 30000), 0u);
+    HWND again = qt::WaitForMainWindow(secondPid, 30000);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(IsStartGame(qt::WaitForButton(again, ID_MAIN_BUTTON, IsStartGame, 20000)));
+    PostMessageW(again, WM_CLOSE, 0, 0);
+    EXPECT_EQ(qt::WaitForExit(second, 20000), 0u);
+    EXPECT_TRUE(p.Logged("at most 64 KiB/s")) << p.Log();
+    EXPECT_TRUE(p.Logged("asking it to stop")) << p.Log();
+}
