@@ -2,18 +2,23 @@
 """A loopback TCP relay that adds a fixed delay in each direction and can cut connections.
 
     latency_relay.py --upstream PORT --port-file FILE [--delay-ms 25] [--cuts A,B,C] [--lifetime S]
+                     [--log FILE] [--send-buffer BYTES]
 
 Listens on 127.0.0.1 (port written to FILE) and forwards every connection to 127.0.0.1:PORT. Each
 chunk is delivered delay-ms after it arrived, in both directions, so a round trip costs twice that.
 Like a real link it holds only a little in flight (a bandwidth-delay product of LINK_BUFFER bytes per
 direction); the rest waits in the sender's socket. --cuts lists offsets of the bytes delivered towards
 the clients, counted over all connections: when the count reaches one, the connection carrying it is
-reset at once in both directions. Ends by itself after --lifetime seconds.
+reset at once in both directions. --log appends a line "UNIX-SECONDS BYTES" for every chunk delivered
+towards the clients; --send-buffer sets the send buffer of the sockets towards the clients, so that the
+relay's own buffer does not hold back and release their bytes in large steps. Ends by itself after
+--lifetime seconds.
 """
 import argparse
 import asyncio
 import os
 import socket
+import time
 
 CHUNK = 32 << 10
 LINK_BUFFER = 256 << 10  # in flight per direction: 256 KiB per 25 ms, about 80 Mbit/s
@@ -36,7 +41,7 @@ class Cuts:
         return allowed
 
 
-async def pipe(reader, writer, delay, cuts, both):
+async def pipe(reader, writer, delay, cuts, both, log=None):
     loop = asyncio.get_running_loop()
     queue = asyncio.Queue()
     room = asyncio.Semaphore(LINK_BUFFER // CHUNK)
@@ -69,6 +74,8 @@ async def pipe(reader, writer, delay, cuts, both):
                     return
             writer.write(data)
             await writer.drain()
+            if log is not None:
+                log.write("%.6f %d\n" % (time.time(), len(data)))
 
     reading = asyncio.ensure_future(take_in())
     try:
@@ -89,6 +96,7 @@ def small_receive_buffer(writer):
 
 async def serve(args):
     cuts = Cuts(int(x) for x in args.cuts.split(",") if x) if args.cuts else None
+    log = open(args.log, "a", buffering=1) if args.log else None
     delay = args.delay_ms / 1000.0
 
     async def on_client(c_reader, c_writer):
@@ -99,9 +107,11 @@ async def serve(args):
             return
         small_receive_buffer(u_writer)
         small_receive_buffer(c_writer)
+        if args.send_buffer:
+            c_writer.get_extra_info("socket").setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, args.send_buffer)
         both = (c_writer, u_writer)
         await asyncio.gather(pipe(c_reader, u_writer, delay, None, both),
-                             pipe(u_reader, c_writer, delay, cuts, both), return_exceptions=True)
+                             pipe(u_reader, c_writer, delay, cuts, both, log), return_exceptions=True)
         for w in both:
             w.close()
 
@@ -122,6 +132,8 @@ def main():
     ap.add_argument("--delay-ms", type=float, default=25)
     ap.add_argument("--cuts", default="")
     ap.add_argument("--lifetime", type=float, default=1800)
+    ap.add_argument("--log", default="")
+    ap.add_argument("--send-buffer", type=int, default=0)
     asyncio.run(serve(ap.parse_args()))
 
 

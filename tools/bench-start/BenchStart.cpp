@@ -8,6 +8,9 @@
 // bench-start --close-at FILE BYTES EXE [ARGS...]: lets EXE run until FILE holds at least BYTES bytes
 // (at most 10 minutes), then closes its window as a player would and waits for it to end; prints FILE's
 // size then and EXE's exit code.
+// bench-start --play-when FILE EXE [ARGS...]: lets EXE run until its main button is enabled and FILE
+// exists (at most 10 minutes), presses the button (Start Game) and prints the Unix time of the press in
+// milliseconds; then waits for EXE to end (at most 10 minutes) and prints its exit code.
 #include <windows.h>
 #include <psapi.h>
 
@@ -125,12 +128,51 @@ int CloseAt(const PROCESS_INFORMATION& pi, const std::wstring& file, uint64_t by
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
 
+uint64_t UnixMs() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const uint64_t t = (uint64_t(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return (t - 116444736000000000ull) / 10000;
+}
+
+int PlayWhen(const PROCESS_INFORMATION& pi, const std::wstring& file) {
+    HWND window = nullptr;
+    DWORD waited = WAIT_TIMEOUT;
+    for (int i = 0; i < 600000 / 20 && waited == WAIT_TIMEOUT; ++i) {
+        Search s = {pi.dwProcessId, nullptr};
+        EnumWindows(FindOwnWindow, reinterpret_cast<LPARAM>(&s));
+        HWND button = s.found ? GetDlgItem(s.found, 201) : nullptr;
+        if (button && IsWindowEnabled(button) && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            window = s.found;
+            break;
+        }
+        waited = WaitForSingleObject(pi.hProcess, 20);
+    }
+    if (window) {
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(201, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, 201)));
+        printf("%llu\n", static_cast<unsigned long long>(UnixMs()));
+        fflush(stdout);
+        waited = WaitForSingleObject(pi.hProcess, 600000);
+    }
+    if (waited == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 1);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    printf("%lu\n", code);
+    return window && waited == WAIT_OBJECT_0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
     const bool peak = argc > 1 && std::wstring(argv[1]) == L"--peak";
     const bool answers = argc > 1 && std::wstring(argv[1]) == L"--answers";
     const bool closeAt = argc > 3 && std::wstring(argv[1]) == L"--close-at";
-    std::wstring closeFile;
+    const bool playWhen = argc > 2 && std::wstring(argv[1]) == L"--play-when";
+    std::wstring closeFile, playFile;
     uint64_t closeBytes = 0;
+    if (playWhen) {
+        playFile = argv[2];
+        argv += 2, argc -= 2;
+    }
     if (closeAt) {
         closeFile = argv[2];
         closeBytes = _wcstoui64(argv[3], nullptr, 10);
@@ -153,6 +195,7 @@ int wmain(int argc, wchar_t** argv) {
     if (peak) return PeakWorkingSet(pi);
     if (answers) return AnswerTimes(pi);
     if (closeAt) return CloseAt(pi, closeFile, closeBytes);
+    if (playWhen) return PlayWhen(pi, playFile);
     int rc = 1;
     for (int i = 0; i < 30000; ++i) {
         Search s = {pi.dwProcessId, nullptr};
