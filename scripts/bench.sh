@@ -11,7 +11,7 @@ export QIRELL_BUILD_DIR="$ROOT/build"   # whose import-ca the servers use
 qirell_env_up "$ROOT/build/bench/env" servers || exit 1
 status=0
 # bench.sh PART...: only those parts of bench.py (check, remember, download, window, swap) and
-# preload-pace (scripts/bench_preload.py), nothing else.
+# preload-pace (scripts/bench_pace.py), nothing else.
 parts=()
 preload=0
 for part in "$@"; do
@@ -23,5 +23,5 @@ if [ $# -eq 0 ]; then
   python3 "$ROOT/scripts/bench_delta.py" || status=1
   python3 "$ROOT/scripts/bench_mirrors.py" || status=1
 fi
-if [ $# -eq 0 ] || [ $preload -eq 1 ]; then python3 "$ROOT/scripts/bench_preload.py" || status=1; fi
+if [ $# -eq 0 ] || [ $preload -eq 1 ]; then python3 "$ROOT/scripts/bench_pace.py" || status=1; fi
 exit $status

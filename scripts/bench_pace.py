@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """The pre-load while the game plays: its byte rate against the release's max_kib_per_s.
 
-A current game folder whose manifest announces a next release of BENCH_PRELOAD_FILES (8) files of
-BENCH_PRELOAD_MIB (16) MiB with "while_playing": true, served by nginx over HTTPS behind the latency relay
+A current game folder whose manifest announces a next release of BENCH_PACE_FILES (8) files of
+BENCH_PACE_MIB (16) MiB with "while_playing": true, served by nginx over HTTPS behind the latency relay
 (25 ms each way), which logs every chunk it delivers to the patcher. The patcher pre-loads unthrottled
 until 4 MiB have gone through, then bench-start presses Start Game; the stub client plays for
-BENCH_PRELOAD_PLAY_S (40) seconds, then ends, and so does the patcher. Goal: over every 10 s window
+BENCH_PACE_PLAY_S (40) seconds, then ends, and so does the patcher. Goal: over every 10 s window
 (sliding, from the press until the game ends) the bytes delivered stay within 1.1 x max_kib_per_s.
 Run for 512 (the default) and 128 KiB/s. Run through scripts/bench.sh preload-pace. Writes
-build/bench/preload/results.md.
+build/bench/pace/results.md.
 """
 import bisect
 import json
@@ -21,13 +21,13 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import bench_latency as bl  # noqa: E402
 
-WORK = os.path.join(bl.BUILD, "bench", "preload")
+WORK = os.path.join(bl.BUILD, "bench", "pace")
 BENCH_START = os.path.join(bl.BUILD, "tools", "bench-start", "bench-start.exe")
 STUB = os.path.join(bl.BUILD, "tools", "stub-client", "stub-client.exe")
-FILES = int(os.environ.get("BENCH_PRELOAD_FILES", "8"))
-MIB = int(os.environ.get("BENCH_PRELOAD_MIB", "16"))
-PLAY_S = int(os.environ.get("BENCH_PRELOAD_PLAY_S", "40"))
-CAPS = [int(c) for c in os.environ.get("BENCH_PRELOAD_CAPS", "512,128").split(",")]
+FILES = int(os.environ.get("BENCH_PACE_FILES", "8"))
+MIB = int(os.environ.get("BENCH_PACE_MIB", "16"))
+PLAY_S = int(os.environ.get("BENCH_PACE_PLAY_S", "40"))
+CAPS = [int(c) for c in os.environ.get("BENCH_PACE_CAPS", "512,128").split(",")]
 UNTHROTTLED = 4 << 20
 WINDOW_S = 10.0
 KEY = r"HKCU\Software\Morvane Soft\Skelvard"
@@ -80,7 +80,7 @@ def busiest(events, start, end, span):
 
 
 def one_cap(cap, sources, lines):
-    name = "bench-preload-%d" % cap
+    name = "bench-pace-%d" % cap
     relay_log = os.path.join(WORK, name + ".log")
     if os.path.exists(relay_log):
         os.remove(relay_log)
