@@ -203,6 +203,11 @@ TEST(ToolNames, EachNameIsPublishedUnderAnAddressThatReachesItOrRefused) {
         {"QIRELLPATCHER-0123456789abcdef.State", "support log", ""},
         {"QirellPatcher-x.state.tmp", "support log", ""},
         {"QirellPatcher.log.2", "", ""},
+        {"QirellPatcher.preload", "is or lies in QirellPatcher.preload", ""},
+        {"qirellpatcher.PRELOAD/next/data.qpa", "is or lies in QirellPatcher.preload", ""},
+        {"Q\xc4\xb1rellPatcher.preload", "is or lies in", ""},  // a dotless i, which Windows upper-cases to I
+        {"sub/QirellPatcher.preload", "", ""},
+        {"QirellPatcher.preload2", "", ""},
         {longest + "n", "longer than 245", ""},
     };
     for (const Case& c : cases) {
@@ -254,6 +259,8 @@ TEST(ToolBuild, RefusesWhatAPlayersFolderCannotHoldAndWritesNothing) {
         {{"Ärger.txt", "äRGER.txt"}, "differs only in letter case"},
         {{"Дом/a.txt", "дом/b.txt"}, "folder differs only in letter case"},
         {{"x", "X/y.txt"}, "has the name of a file"},
+        {{"ok.txt", "QIRELLPATCHER.preload"}, "QIRELLPATCHER.preload: is or lies in QirellPatcher.preload"},
+        {{"ok.txt", "QirellPatcher.Preload/a.bin"}, "QirellPatcher.Preload: is or lies in QirellPatcher.preload"},
     };
     for (const Case& c : cases) {
         Folder release, out;
@@ -406,6 +413,9 @@ TEST(ToolRemovals, FilesOnlyUnlessAFolderIsNamedAndNeverTheFolderNorData) {
         {"unnamed earlier folders dropped", Previous({"k"}, {}, {"gone"}), false, {"k"}, {}, {}, {},
          "gone: not named", ""},
         {"named earlier data dropped", Previous({"k"}, {}, {"Data"}), true, {"k"}, {}, {}, {}, "Data: is the client", ""},
+        {"the staging folder", Previous({"k"}, {"qirellpatcher.preload/x.bin"}), false, {"k"},
+         {"QirellPatcher.Preload/"}, {}, {}, "qirellpatcher.preload/x.bin: is or lies in",
+         "--remove-dir QirellPatcher.Preload/: is or lies in QirellPatcher.preload"},
         {"unsafe names of the previous manifest dropped", Previous({"k", "../evil", "c:x"}, {"/abs", "a?b"}), false,
          {"k"}, {}, {}, {}, "a?b", ""},
     };
@@ -587,6 +597,9 @@ TEST(ToolVerify, FindsWhatPlayersWouldTripOver) {
              WriteManifest(o, Entry("x"), ", \"delete_dirs\": [\"./\"]"); }, "delete_dirs: ./: names the game folder itself or data"},
         {"removing data", [&](const fs::path& o) { put(o, "files/x");
              WriteManifest(o, Entry("x"), ", \"delete_dirs\": [\"Data.\"]"); }, "delete_dirs: Data.: names the game folder"},
+        {"removing the staging folder", [&](const fs::path& o) { put(o, "files/x");
+             WriteManifest(o, Entry("x"), ", \"delete_files\": [\"QirellPatcher.preload/a\"]"); },
+         "delete_files: QirellPatcher.preload/a: is or lies in QirellPatcher.preload"},
         {"removal the patcher refuses", [&](const fs::path& o) { put(o, "files/x");
              WriteManifest(o, Entry("x"), ", \"delete_files\": [\"c:/x\"]"); }, "delete_files: c:/x: the patcher refuses it"},
         {"removing a listed file", [&](const fs::path& o) { put(o, "files/sub/x");

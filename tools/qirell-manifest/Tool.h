@@ -27,6 +27,10 @@ fs::path Utf8ToPath(const std::string& text);
 // patcher's path rule refuses); empty when it can.
 std::string NameProblem(const std::string& path);
 bool IsValidUtf8(const std::string& text);
+// True when the path, resolved as Windows resolves it, is the patcher's staging folder or lies in it,
+// its letters compared as FoldCase compares them; StagingProblem says so.
+bool InStagingFolder(const std::string& path);
+std::string StagingProblem();
 size_t Utf16Length(const std::string& text);
 // The text with control bytes and bytes that are not UTF-8 shown as \xNN, for messages.
 std::string Printable(const std::string& text);

@@ -116,6 +116,7 @@ void CheckRemovals(const PatchManifest& manifest, std::vector<std::string>& prob
     auto check = [&](const char* list, const std::string& entry, bool tree) {
         const std::string shown = std::string(list) + ": " + Printable(entry);
         if (!IsSafeRelativePath(entry)) return problems.push_back(shown + ": the patcher refuses it");
+        if (InStagingFolder(entry)) return problems.push_back(shown + ": " + StagingProblem());
         if (!IsRemovableEntry(entry)) return problems.push_back(shown + ": names the game folder itself or data");
         const std::string folded = FoldCase(ResolveRelativePath(entry));
         for (const std::string& l : listed)
