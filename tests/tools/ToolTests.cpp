@@ -1,59 +1,16 @@
 // The manifest tool on its own: digests, JSON text, name rules, removal lists and the two commands.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <random>
 #include <string>
 
 #include "Sha256.h"
-#include "Tool.h"
+#include "ToolTestSupport.h"
 
 namespace {
-
-struct Folder {
-    fs::path root;
-    Folder() {
-        static int counter = 0;
-        root = fs::temp_directory_path() /
-               ("qirell-tool-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    fs::path Put(const std::string& rel, const std::string& bytes) const {
-        fs::path p = root / Utf8ToPath(rel);
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-};
-
-std::string Slurp(const fs::path& p) {
-    std::string s;
-    EXPECT_TRUE(ReadWholeFile(p, s)) << p;
-    return s;
-}
-
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-// Runs the built tool; returns its exit code, stdout+stderr in output.
-int Tool(const std::string& args, std::string& output) {
-    fs::path log = fs::temp_directory_path() / ("qirell-tool-log-" + std::to_string(std::random_device{}()));
-    std::string cmd = std::string("'") + QIRELL_TOOL_PATH + "' " + args + " >" + Quote(log) + " 2>&1";
-    int status = std::system(cmd.c_str());
-    output = Slurp(log);
-    fs::remove(log);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 const std::string kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const std::string kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
