@@ -321,7 +321,7 @@ TEST(ToolBuild, CommandLineMistakesGiveUsage) {
         EXPECT_EQ(Tool(args, log), 2) << args;
         EXPECT_NE(log.find("usage"), std::string::npos) << args << "\n" << log;
     }
-    for (const char* args : {"--help", "build --help", "verify --help"}) {
+    for (const char* args : {"--help", "build --help", "verify --help", "announce --help"}) {
         EXPECT_EQ(Tool(args, log), 0) << args;
         EXPECT_NE(log.find("usage: qirell-manifest"), std::string::npos) << args;
     }
