@@ -17,7 +17,7 @@ bool ParseKibPerS(const std::string& text, unsigned& value) {
 std::string NextUrlProblem(const std::string& url) {
     if (url.empty()) return "the address is empty";
     for (unsigned char c : url)
-        if (c < 0x20 || c == 0x7F) return "the address holds a control character";
+        if (c <= 0x20 || c == 0x7F) return "the address holds a space or a control character";
     // The patcher adds its "?t=" query and ".sig" to the address; after a '#' the server would see neither.
     if (url.find('#') != std::string::npos) return "the address holds '#'";
     if (IsAbsoluteAddress(url)) return StampUrlProblem(url);
