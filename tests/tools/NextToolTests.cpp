@@ -163,6 +163,8 @@ TEST(ToolAnnounce, ChangesOnlyTheMemberAndWithdrawingGivesBackTheSameBytes) {
     }
     EXPECT_NE(log.find("cannot be written"), std::string::npos) << log;
     EXPECT_EQ(Tool("announce " + Quote(release.root) + " --next a/manifest.json", log), 1) << "no manifest there";
+    EXPECT_EQ(Tool("build " + Quote(release.root) + " --version 1 --next ./manifest.json -o " + Quote(live.root / "o"), log), 2);
+    EXPECT_NE(log.find("leads back to the manifest it is written into"), std::string::npos) << log;
 }
 
 // keygen KEY; build RELEASE --sign KEY --sequence N OPTIONS -o OUT.

@@ -102,17 +102,13 @@ bool ChangedText(const AnnounceOptions& o, const PatchManifest& current, std::st
     return true;
 }
 
-// A relative address that leads back to this very manifest would make it its own next release.
-bool NamesItself(const fs::path& root, const std::string& url) {
+void WarnOfANextNotThereYet(const fs::path& root, const std::string& url) {
     fs::path target;
     std::string problem;
-    if (IsAbsoluteAddress(url) || !NextManifestOnDisk(root, url, "", target, problem)) return false;
     std::error_code ec;
-    if (fs::equivalent(target, root / "manifest.json", ec)) return true;
-    if (!fs::exists(target, ec))
-        Fail("warning: --next " + url + ": nothing at " + PathToUtf8(target) +
-             " yet; publish the next release there before players' patchers ask for it");
-    return false;
+    if (IsAbsoluteAddress(url) || !NextManifestOnDisk(root, url, "", target, problem) || fs::exists(target, ec)) return;
+    Fail("warning: --next " + url + ": nothing at " + PathToUtf8(target) +
+         " yet; publish the next release there before players' patchers ask for it");
 }
 
 // The signature goes in first, then the manifest; when the manifest cannot follow, the old signature
@@ -174,10 +170,11 @@ int RunAnnounce(const std::vector<std::string>& args) {
         Fail("announce: " + PathToUtf8(sigFile) + ": cannot be read; nothing changed");
         return 1;
     }
-    if (!o.withdraw && NamesItself(root, o.next.url)) {
+    if (!o.withdraw && NextLeadsBack(root, o.next.url)) {
         Fail("announce: --next " + o.next.url + " leads back to " + shown + " itself; nothing changed");
         return 1;
     }
+    if (!o.withdraw) WarnOfANextNotThereYet(root, o.next.url);
     std::string signature;
     if (!ChangedText(o, current, text, error)) {
         Fail("announce: " + shown + ": " + error + "; nothing changed");

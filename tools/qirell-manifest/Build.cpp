@@ -501,6 +501,10 @@ int RunBuild(const std::vector<std::string>& args) {
     if (int code = ParseBuildArgs(args, o); code >= 0) return code;
     Places places;
     if (!PlanPlaces(o, places)) return 2;
+    if (!o.next.url.empty() && NextLeadsBack(places.out, o.next.url)) {
+        Fail("build: --next " + o.next.url + " leads back to the manifest it is written into");
+        return 2;
+    }
 
     std::vector<ReleaseFile> files;
     std::vector<std::string> errors;

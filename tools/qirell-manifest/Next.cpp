@@ -153,3 +153,12 @@ bool NextManifestOnDisk(const fs::path& outDir, const std::string& url, const st
     }
     return true;
 }
+
+bool NextLeadsBack(const fs::path& outDir, const std::string& url) {
+    fs::path target;
+    std::string problem;
+    if (IsAbsoluteAddress(url) || !NextManifestOnDisk(outDir, url, "", target, problem)) return false;
+    std::error_code ec;
+    const fs::path own = fs::weakly_canonical(fs::absolute(outDir / "manifest.json", ec), ec);
+    return !ec && fs::weakly_canonical(fs::absolute(target, ec), ec) == own && !ec;
+}

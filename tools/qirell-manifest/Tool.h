@@ -130,6 +130,8 @@ bool SetNextMember(std::string& text, const NextOptions* next);
 // the announcing manifest.json), absolute ones in nextDir; false with the reason.
 bool NextManifestOnDisk(const fs::path& outDir, const std::string& url, const std::string& nextDir, fs::path& manifest,
                         std::string& problem);
+// True when a relative url leads back to outDir/manifest.json, which would be its own next release.
+bool NextLeadsBack(const fs::path& outDir, const std::string& url);
 // verify's part for the next release (VerifyNext.cpp): checks the release root's manifest announces,
 // one level deep, as verify checks root; every problem goes into problems.
 void VerifyNextRelease(const fs::path& root, const std::string& nextDir, const std::vector<std::string>& publicKeys,
