@@ -47,15 +47,21 @@ TEST(ToolNext, Options) {
         NextOptions taken;
     } cases[] = {
         {{"--next", "../next/manifest.json"}, "", {"../next/manifest.json", false, 0}},
-        {{"--next", "n/manifest.json", "--while-playing", "--max-kib-per-s", "1048576"}, "", {"n/manifest.json", true, 1048576}},
+        {{"--next", "n/manifest.json", "--while-playing", "--max-kib-per-s", "1048576"},
+         "",
+         {"n/manifest.json", true, 1048576}},
         {{"--max-kib-per-s", "1", "--while-playing", "--next", "n/manifest.json"}, "", {"n/manifest.json", true, 1}},
         {{"--next", ""}, "--next : the address is empty", {}},
         {{"--next", "ftp://h/manifest.json"}, "--next ftp://h/manifest.json: the address must begin with http://", {}},
         {{"--next"}, "--next needs a value", {}},
         {{"--while-playing"}, "--while-playing needs --next", {}},
         {{"--max-kib-per-s", "5"}, "--max-kib-per-s needs --next", {}},
-        {{"--next", "n/manifest.json", "--max-kib-per-s", "5"}, "--max-kib-per-s has no effect without --while-playing", {}},
-        {{"--next", "n", "--while-playing", "--max-kib-per-s", "0"}, "--max-kib-per-s takes a whole number from 1 to 1048576", {}},
+        {{"--next", "n/manifest.json", "--max-kib-per-s", "5"},
+         "--max-kib-per-s has no effect without --while-playing",
+         {}},
+        {{"--next", "n", "--while-playing", "--max-kib-per-s", "0"},
+         "--max-kib-per-s takes a whole number from 1 to 1048576",
+         {}},
         {{"--next", "n", "--while-playing", "--max-kib-per-s", "1048577"}, "not 1048577", {}},
         {{"--next", "n", "--while-playing", "--max-kib-per-s", "5k"}, "not 5k", {}},
         {{"--next", "n", "--while-playing", "--max-kib-per-s"}, "--max-kib-per-s needs a value", {}},
@@ -63,7 +69,8 @@ TEST(ToolNext, Options) {
     for (const auto& c : cases) {
         NextOptions next;
         std::string problem;
-        for (size_t i = 0; i < c.args.size() && problem.empty(); ++i) EXPECT_TRUE(TakeNextOption(c.args, i, next, problem));
+        for (size_t i = 0; i < c.args.size() && problem.empty(); ++i)
+            EXPECT_TRUE(TakeNextOption(c.args, i, next, problem));
         if (problem.empty()) problem = NextOptionsProblem(next);
         EXPECT_NE(problem.find(c.problem), std::string::npos) << c.args[0] << " -> " << problem;
         if (!c.problem.empty() || !problem.empty()) continue;
@@ -137,8 +144,9 @@ TEST(ToolAnnounce, ChangesOnlyTheMemberAndWithdrawingGivesBackTheSameBytes) {
     Folder release, live;
     release.Put("a.bin", "abc");
     std::string log;
-    ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 --resume --reuse-verified -o " + Quote(live.root), log),
-              0) << log;
+    ASSERT_EQ(
+        Tool("build " + Quote(release.root) + " --version 1 --resume --reuse-verified -o " + Quote(live.root), log), 0)
+        << log;
     const std::string published = Slurp(live.root / "manifest.json");
     const std::string announce = "announce " + Quote(live.root);
     ASSERT_EQ(Tool(announce + " --next a/manifest.json", log), 0) << log;
@@ -155,15 +163,17 @@ TEST(ToolAnnounce, ChangesOnlyTheMemberAndWithdrawingGivesBackTheSameBytes) {
 
     // Refused, with the manifest as it was: itself as its next, options that clash, a write that fails.
     fs::create_directory(live.root / "manifest.json.tmp");
-    for (const std::string& options : {"--next manifest.json", "--next ./x/../manifest.json", "--next a/manifest.json --withdraw",
-                                       "", "--next a/manifest.json --sign k", "--next a/manifest.json --expires-days 3",
-                                       "--next a/manifest.json"}) {
+    for (const std::string& options :
+         {"--next manifest.json", "--next ./x/../manifest.json", "--next a/manifest.json --withdraw", "",
+          "--next a/manifest.json --sign k", "--next a/manifest.json --expires-days 3", "--next a/manifest.json"}) {
         EXPECT_NE(Tool(announce + " " + options, log), 0) << options;
         EXPECT_EQ(Slurp(live.root / "manifest.json"), published) << options;
     }
     EXPECT_NE(log.find("cannot be written"), std::string::npos) << log;
     EXPECT_EQ(Tool("announce " + Quote(release.root) + " --next a/manifest.json", log), 1) << "no manifest there";
-    EXPECT_EQ(Tool("build " + Quote(release.root) + " --version 1 --next ./manifest.json -o " + Quote(live.root / "o"), log), 2);
+    EXPECT_EQ(
+        Tool("build " + Quote(release.root) + " --version 1 --next ./manifest.json -o " + Quote(live.root / "o"), log),
+        2);
     EXPECT_NE(log.find("leads back to the manifest it is written into"), std::string::npos) << log;
 }
 
@@ -179,9 +189,10 @@ struct SignedReleases {
     }
     int Build(const char* release, const char* key, unsigned sequence, const std::string& options, const char* out) {
         std::string log;
-        const int code = Tool("build " + Quote(top.root / release) + " --version 1 --sign " + Quote(top.root / key) +
-                                  " --sequence " + std::to_string(sequence) + " " + options + " -o " + Quote(top.root / out),
-                              log);
+        const int code =
+            Tool("build " + Quote(top.root / release) + " --version 1 --sign " + Quote(top.root / key) +
+                     " --sequence " + std::to_string(sequence) + " " + options + " -o " + Quote(top.root / out),
+                 log);
         EXPECT_EQ(code, 0) << log;
         return code;
     }
@@ -196,7 +207,8 @@ TEST(ToolAnnounce, ASignedReleaseIsSignedAgainWithItsSequence) {
     std::string log;
     EXPECT_EQ(Tool(announce, log), 1);
     EXPECT_NE(log.find("is signed (manifest.json.sig), so the changed manifest needs a new signature"),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
     EXPECT_EQ(Tool(announce + " --sign " + Quote(live / "manifest.json"), log), 1) << "not a key";
     EXPECT_EQ(Slurp(live / "manifest.json"), manifest);
     EXPECT_EQ(Slurp(live / "manifest.json.sig"), signature);
@@ -213,8 +225,9 @@ TEST(ToolAnnounce, ASignedReleaseIsSignedAgainWithItsSequence) {
     EXPECT_EQ(log.find("manifest.json.sig:"), std::string::npos) << log;
     EXPECT_NE(log.find("next release ../next/manifest.json: "), std::string::npos) << log;
 
-    ASSERT_EQ(Tool("announce " + Quote(live) + " --withdraw --sign " + Quote(s.top.root / "k") + " --expires-days 9", log),
-              0) << log;
+    ASSERT_EQ(
+        Tool("announce " + Quote(live) + " --withdraw --sign " + Quote(s.top.root / "k") + " --expires-days 9", log), 0)
+        << log;
     const std::string withdrawn = Slurp(live / "manifest.json");
     EXPECT_EQ(withdrawn.find("\"next\""), std::string::npos);
     EXPECT_EQ(withdrawn.find("\"expires\""), withdrawn.rfind("\"expires\"")) << "one expiry: " << withdrawn;
@@ -224,7 +237,8 @@ TEST(ToolAnnounce, ASignedReleaseIsSignedAgainWithItsSequence) {
     // An unsigned release is not signed for the first time here.
     Folder plain;
     ASSERT_EQ(Tool("build " + Quote(s.top.root / "rel1") + " --version 1 -o " + Quote(plain.root), log), 0) << log;
-    EXPECT_EQ(Tool("announce " + Quote(plain.root) + " --next n/manifest.json --sign " + Quote(s.top.root / "k"), log), 1);
+    EXPECT_EQ(Tool("announce " + Quote(plain.root) + " --next n/manifest.json --sign " + Quote(s.top.root / "k"), log),
+              1);
     EXPECT_NE(log.find("is not signed"), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(plain.root / "manifest.json.sig"));
 }
@@ -246,18 +260,21 @@ TEST(ToolVerifyNext, TheNextReleaseIsHeldToTheRulesOfTheOneThatAnnouncesIt) {
         {"the same sequence", [&] { s.Build("rel2", "k", 7, "", "next"); }, "",
          "sequence 7 is not higher than this release's 7"},
         {"a lower sequence", [&] { s.Build("rel2", "k", 6, "", "next"); }, k, "sequence 6 is not higher"},
-        {"unsigned", [&] { ASSERT_EQ(Tool("build " + Quote(top / "rel2") + " --version 2 -o " + Quote(top / "next"), log), 0); },
+        {"unsigned",
+         [&] { ASSERT_EQ(Tool("build " + Quote(top / "rel2") + " --version 2 -o " + Quote(top / "next"), log), 0); },
          "", "not signed (no manifest.json.sig) while this release is"},
         {"another key", [&] { s.Build("rel2", "other", 8, "", "next"); }, "", "this release with key"},
         {"another key, checked with the keys", [&] { s.Build("rel2", "other", 8, "", "next"); }, k,
          "none of the given keys"},
-        {"a broken file", [&] {
+        {"a broken file",
+         [&] {
              s.Build("rel2", "k", 8, "", "next");
              std::ofstream(top / "next/files/a.bin") << "3";
-         }, "", "next release ../next/manifest.json: a.bin: SHA-256"},
+         },
+         "", "next release ../next/manifest.json: a.bin: SHA-256"},
         {"nothing there", [] {}, "", "next/manifest.json: cannot be read"},
-        {"its own next is not followed", [&] { s.Build("rel2", "k", 8, "--next ../none/manifest.json", "next"); }, "", "",
-         "announces its own next, ../none/manifest.json; not followed"},
+        {"its own next is not followed", [&] { s.Build("rel2", "k", 8, "--next ../none/manifest.json", "next"); }, "",
+         "", "announces its own next, ../none/manifest.json; not followed"},
     };
     s.Build("rel1", "k", 7, "--next ../next/manifest.json", "live");
     for (const auto& c : cases) {
@@ -276,10 +293,14 @@ TEST(ToolVerifyNext, AnAbsoluteAddressIsCheckedInTheFolderGiven) {
     std::string log;
     ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 2 -o " + Quote(next.root), log), 0) << log;
     ASSERT_EQ(Tool("build " + Quote(release.root) + " --version 1 --next https://cdn.example/n/manifest.json -o " +
-                       Quote(live.root), log), 0) << log;
+                       Quote(live.root),
+                   log),
+              0)
+        << log;
     EXPECT_EQ(Tool("verify " + Quote(live.root), log), 1);
     EXPECT_NE(log.find("next release https://cdn.example/n/manifest.json: an absolute address; give --next-dir DIR"),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
     EXPECT_EQ(Tool("verify " + Quote(live.root) + " --next-dir " + Quote(next.root), log), 0) << log;
     EXPECT_EQ(Tool("verify " + Quote(live.root) + " --next-dir " + Quote(release.root), log), 1) << "no manifest there";
     // A manifest edited by hand to name itself.

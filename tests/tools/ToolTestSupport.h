@@ -2,11 +2,11 @@
 // What the tool's native tests share: scratch folders and the built tool run as an operator runs it.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
-#include <sys/wait.h>
 
 #include "Tool.h"
 

@@ -141,7 +141,8 @@ bool Publish(const fs::path& root, const std::string& text, const std::string& s
 int RunAnnounce(const std::vector<std::string>& args) {
     AnnounceOptions o;
     if (int code = ParseAnnounceArgs(args, o); code >= 0) return code;
-    const fs::path root = Utf8ToPath(o.dir), manifestFile = root / "manifest.json", sigFile = root / "manifest.json.sig";
+    const fs::path root = Utf8ToPath(o.dir), manifestFile = root / "manifest.json",
+                   sigFile = root / "manifest.json.sig";
     const std::string shown = PathToUtf8(manifestFile);
     PatchManifest current;
     std::string text, error;
@@ -157,12 +158,14 @@ int RunAnnounce(const std::vector<std::string>& args) {
     const bool isSigned = fs::exists(sigFile, ec);
     std::string oldSignature;
     if (isSigned && o.signKey.empty()) {
-        Fail("announce: " + shown + " is signed (manifest.json.sig), so the changed manifest needs a new signature: "
+        Fail("announce: " + shown +
+             " is signed (manifest.json.sig), so the changed manifest needs a new signature: "
              "give --sign KEYFILE; nothing changed");
         return 1;
     }
     if (!isSigned && !o.signKey.empty()) {
-        Fail("announce: " + shown + " is not signed; announce signs only a release that was signed already "
+        Fail("announce: " + shown +
+             " is not signed; announce signs only a release that was signed already "
              "(build --sign gives one its sequence); nothing changed");
         return 1;
     }

@@ -28,7 +28,8 @@ std::string NextUrlProblem(const std::string& url) {
     if (url[0] == '/' || url[0] == '\\')
         return "the address starts with a separator, which the patcher puts after the manifest's folder; give "
                "it relative to that folder (../next/manifest.json) or whole (https://...)";
-    if (url.size() > kStampUrlCapacity) return "the address is longer than " + std::to_string(kStampUrlCapacity) + " bytes";
+    if (url.size() > kStampUrlCapacity)
+        return "the address is longer than " + std::to_string(kStampUrlCapacity) + " bytes";
     std::string decoded, problem;
     if (!DecodeAddressPath(url.substr(0, url.find('?')), decoded, problem)) return "the address " + problem;
     return {};
@@ -134,8 +135,9 @@ bool NextManifestOnDisk(const fs::path& outDir, const std::string& url, const st
                         std::string& problem) {
     if (IsAbsoluteAddress(url)) {
         if (nextDir.empty()) {
-            problem = "an absolute address; give --next-dir DIR, the local copy of that release's output folder, "
-                      "to check it";
+            problem =
+                "an absolute address; give --next-dir DIR, the local copy of that release's output folder, "
+                "to check it";
             return false;
         }
         manifest = Utf8ToPath(nextDir) / "manifest.json";

@@ -28,8 +28,10 @@ void CheckSequence(const std::string& currentText, const std::string& nextText, 
             problem("its \"sequence\" is not an integer from 0 to 2^53; patchers that check signatures refuse it");
             return;
         case SequenceRead::Absent:
-            problem("carries no sequence; patchers that check signatures fetch ahead only a release whose sequence is "
-                    "higher than this one's" + least);
+            problem(
+                "carries no sequence; patchers that check signatures fetch ahead only a release whose sequence is "
+                "higher than this one's" +
+                least);
             return;
         case SequenceRead::Present:
             if (haveCurrent && next <= current)
@@ -45,8 +47,9 @@ void CheckSigned(const fs::path& root, const fs::path& nextDir, const std::strin
                  const std::string& nextText, const std::vector<std::string>& publicKeys, const Report& problem) {
     std::error_code ec;
     if (!fs::exists(nextDir / "manifest.json.sig", ec)) {
-        problem("not signed (no manifest.json.sig) while this release is; patchers that check signatures refuse to "
-                "fetch it ahead");
+        problem(
+            "not signed (no manifest.json.sig) while this release is; patchers that check signatures refuse to "
+            "fetch it ahead");
         return;
     }
     if (!publicKeys.empty()) {
@@ -56,7 +59,8 @@ void CheckSigned(const fs::path& root, const fs::path& nextDir, const std::strin
         if (!SignerOf(nextDir / "manifest.json.sig", theirs))
             problem("manifest.json.sig: not a signature file");
         else if (SignerOf(root / "manifest.json.sig", ours) && ours != theirs)
-            problem("signed with key " + HexLower(theirs.data(), 8) + ", this release with key " + HexLower(ours.data(), 8) +
+            problem("signed with key " + HexLower(theirs.data(), 8) + ", this release with key " +
+                    HexLower(ours.data(), 8) +
                     "; give --public-key with every key players' patchers carry to check both signatures");
     }
     CheckSequence(currentText, nextText, problem);
@@ -77,7 +81,9 @@ void VerifyNextRelease(const fs::path& root, const std::string& nextDir, const s
         if (!nextDir.empty()) std::fprintf(stderr, "qirell-manifest: no next release announced; --next-dir not used\n");
         return;
     }
-    const Report problem = [&](const std::string& p) { problems.push_back("next release " + Printable(url) + ": " + p); };
+    const Report problem = [&](const std::string& p) {
+        problems.push_back("next release " + Printable(url) + ": " + p);
+    };
     fs::path nextManifest;
     std::string why = NextUrlProblem(url);
     if (why.empty()) NextManifestOnDisk(root, url, nextDir, nextManifest, why);
