@@ -14,6 +14,7 @@ with its window manager and nginx. Appends its tables to build/bench/results.md.
 """
 import datetime
 import glob
+import hashlib
 import json
 import os
 import random
@@ -97,13 +98,19 @@ def patcher_run(game, url):
     return secs, code, log_lines(), mark
 
 
+def logged(mark, target):
+    """Waits (at most 10 s) until nginx has logged a request for target (a request target, or a test
+    on one) since offset mark; nginx logs a request once its answer is out or its client gone."""
+    for _ in range(200):
+        if nginx_bytes(mark, target):
+            return
+        time.sleep(0.05)
+
+
 def served(mark, test, manifest_target):
     """Body bytes nginx sent since offset mark for the targets test accepts, once the request for
     manifest_target (a run's first) and everything before it are in its log."""
-    for _ in range(200):
-        if nginx_bytes(mark, lambda t: t.startswith(manifest_target)):
-            break
-        time.sleep(0.05)
+    logged(mark, lambda t: t.startswith(manifest_target))
     time.sleep(0.5)  # a run's file requests end before it does; this covers nginx's own write
     return nginx_bytes(mark, test)
 
@@ -161,7 +168,7 @@ def point_live_at(name):
 def patch_day(lines_out):
     v1, v2 = make_releases()
     tool = native_tool()
-    entry1 = publish(tool, os.path.dirname(v1), SITE + "-v1", "1", "../%s-v2/manifest.json" % SITE)
+    publish(tool, os.path.dirname(v1), SITE + "-v1", "1", "../%s-v2/manifest.json" % SITE)
     entry2 = publish(tool, os.path.dirname(v2), SITE + "-v2", "2")
     live_url = "http://localhost:%s/%s-live/manifest.json" % (PORT, SITE)
     changed = SPOTS * (SIZE // 100 // SPOTS)
@@ -198,7 +205,8 @@ def patch_day(lines_out):
         idle_run, idle_check = run_split(idle_log)
         rounds.append(dict(pre_ok=pre_ok, pre_secs=pre_secs, pre_wall=secs, pre_sent=pre_sent, day_ok=day_ok,
                            moved_in=moved_in, day_files=day_files, day_maps=day_maps, day_run=day_run,
-                           day_check=day_check, day_wall=day_secs, idle_run=idle_run, idle_check=idle_check, idle_wall=idle_secs, idle_ok=idle_code == 0))
+                           day_check=day_check, day_wall=day_secs, idle_run=idle_run, idle_check=idle_check,
+                           idle_wall=idle_secs, idle_ok=idle_code == 0))
         shutil.rmtree(game, ignore_errors=True)
     drop_states(before)
     for name in ("-v1", "-v2", "-live"):
@@ -218,10 +226,12 @@ def patch_day(lines_out):
     sent = statistics.median(r["pre_sent"] for r in rounds)
     lines_out += [
         "",
-        "| pre-load, %.0f MB archive with 1 %% changed in %d places (%d rounds) | measured |" % (SIZE / 1e6, SPOTS, ROUNDS),
+        "| pre-load, %.0f MB archive with 1 %% changed in %d places (%d rounds) | measured |"
+        % (SIZE / 1e6, SPOTS, ROUNDS),
         "|---|---|",
-        "| pre-load: nginx sent from the next release (map included) | %s B (median %d B = %.2f × the %d B changed, "
-        "%.2f %% of the file) |" % (figures("pre_sent", "%d"), sent, sent / changed, changed, 100.0 * sent / SIZE),
+        "| pre-load: nginx sent from the next release (map of %d B included) | %s B (median %d B = %.2f × the %d B "
+        "changed, %.2f %% of the file) |" % (entry2["delta"]["size"], figures("pre_sent", "%d"), sent, sent / changed,
+                                             changed, 100.0 * sent / SIZE),
         "| pre-load: first pre-load line to staged, s / whole run, s | %s / %s |" % (figures("pre_secs"),
                                                                                     figures("pre_wall")),
         "| patch day: bytes from files/ (maps/) | %s (%s) |" % (figures("day_files", "%d"), figures("day_maps", "%d")),
@@ -250,7 +260,7 @@ def closing(lines_out):
     with open(os.path.join(site, "preload-next.json"), "w") as f:
         json.dump({"version": "next", "files": [{"path": "big.bin", "size": CLOSE_SIZE, "sha256": digest,
                                                  "url": "http://localhost:%s%s" % (PORT, slow)}]}, f)
-    empty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"
+    empty = hashlib.sha256().hexdigest()
     with open(os.path.join(site, "preload-live.json"), "w") as f:
         json.dump({"version": "live", "files": [{"path": "data.qpa", "size": 0, "sha256": empty}],
                    "next": {"url": "preload-next.json"}}, f)
@@ -280,18 +290,10 @@ def closing(lines_out):
     except ValueError:
         closed_at, first_code = -1, -1
     kept = os.path.getsize(side) if os.path.exists(side) else 0
-    # The first run's request is logged once nginx has seen the connection close.
-    for _ in range(200):
-        if nginx_bytes(mark, slow):
-            break
-        time.sleep(0.05)
+    logged(mark, slow)
     first_sent = nginx_bytes(mark, slow)
-    mark = os.path.getsize(NGINX_LOG)
-    _, code, log, _ = patcher_run(game, url)
-    for _ in range(200):
-        if nginx_bytes(mark, slow):
-            break
-        time.sleep(0.05)
+    _, code, _, mark = patcher_run(game, url)
+    logged(mark, slow)
     second_sent = nginx_bytes(mark, slow)
     ok = code == 0 and os.path.exists(staged) and sha256_of(staged) == digest
     missing = CLOSE_SIZE - kept
