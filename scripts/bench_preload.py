@@ -17,7 +17,6 @@ import glob
 import hashlib
 import json
 import os
-import random
 import re
 import shutil
 import statistics
@@ -26,7 +25,7 @@ import sys
 import time
 
 from bench import BENCH_START, BUILD, EXE, PORT, WINE_RUN, WWW, Tree, nginx_bytes, run, sha256_of
-from bench_delta import native_tool
+from bench_delta import SPOTS, native_tool, write_versions
 
 WORK = os.path.join(BUILD, "bench", "preload")
 SIZE = int(os.environ.get("BENCH_PRELOAD_MIB", "1024")) << 20
@@ -34,7 +33,6 @@ CLOSE_SIZE = int(os.environ.get("BENCH_PRELOAD_CLOSE_MIB", "256")) << 20
 ROUNDS = int(os.environ.get("BENCH_PRELOAD_ROUNDS", "3"))
 NGINX_LOG = os.environ["QIRELL_TEST_NGINX_LOG"]
 STAGING = "QirellPatcher.preload"
-SPOTS = 256
 SITE = "bench-preload"
 READY = r"end: exit 0 \(ready\)"
 
@@ -116,7 +114,7 @@ def served(mark, test, manifest_target):
 
 
 def make_releases():
-    """v1/data.qpa and v2/data.qpa: random, with 1 % of the bytes replaced in SPOTS places. Made once."""
+    """v1/data.qpa and v2/data.qpa, the second with 1 % of the bytes replaced in SPOTS places. Made once."""
     v1, v2 = os.path.join(WORK, "v1", "data.qpa"), os.path.join(WORK, "v2", "data.qpa")
     stamp = os.path.join(WORK, ".made-%d" % SIZE)
     if os.path.exists(stamp):
@@ -124,18 +122,7 @@ def make_releases():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(os.path.dirname(v1))
     os.makedirs(os.path.dirname(v2))
-    rng = random.Random(24)
-    spot = SIZE // 100 // SPOTS
-    spots = sorted(rng.randrange(0, SIZE - spot) for _ in range(SPOTS))
-    with open(v1, "wb") as old, open(v2, "wb") as new:
-        for at in range(0, SIZE, 8 << 20):
-            piece = bytearray(os.urandom(min(8 << 20, SIZE - at)))
-            old.write(piece)
-            for s in spots:
-                lo, hi = max(s, at), min(s + spot, at + len(piece))
-                if lo < hi:
-                    piece[lo - at:hi - at] = os.urandom(hi - lo)
-            new.write(piece)
+    write_versions(v1, v2, SIZE, 24, grow=False)
     open(stamp, "w").close()
     return v1, v2
 
