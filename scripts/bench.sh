@@ -10,11 +10,25 @@ trap 'exit 130' INT TERM
 export QIRELL_BUILD_DIR="$ROOT/build"   # whose import-ca the servers use
 qirell_env_up "$ROOT/build/bench/env" servers || exit 1
 status=0
-# bench.sh PART...: only those parts of bench.py (check, remember, download, window, swap), nothing else.
-python3 "$ROOT/scripts/bench.py" "$@" || status=1
+# bench.sh PART...: only those parts of bench.py (check, remember, download, window, swap) and of
+# bench_preload.py (patchday, closing; "preload" for both), nothing else.
+parts=() preload=()
+for part in "$@"; do
+  case "$part" in
+    preload) preload+=(patchday closing) ;;
+    patchday|closing) preload+=("$part") ;;
+    *) parts+=("$part") ;;
+  esac
+done
+if [ $# -eq 0 ] || [ ${#parts[@]} -gt 0 ]; then
+  python3 "$ROOT/scripts/bench.py" "${parts[@]}" || status=1
+fi
 if [ $# -eq 0 ]; then
   python3 "$ROOT/scripts/bench_latency.py" || status=1
   python3 "$ROOT/scripts/bench_delta.py" || status=1
   python3 "$ROOT/scripts/bench_mirrors.py" || status=1
+fi
+if [ $# -eq 0 ] || [ ${#preload[@]} -gt 0 ]; then
+  python3 "$ROOT/scripts/bench_preload.py" "${preload[@]}" || status=1
 fi
 exit $status
