@@ -331,7 +331,9 @@ def newest_state_size():
 
 
 def nginx_bytes(since, target):
-    """Body bytes nginx sent for target in the log lines after offset since."""
+    """Body bytes nginx sent in the log lines after offset since for target: a request target, or a
+    test on one."""
+    match = target if callable(target) else target.__eq__
     total = 0
     with open(os.environ["QIRELL_TEST_NGINX_LOG"], "rb") as f:
         f.seek(since)
@@ -340,7 +342,7 @@ def nginx_bytes(since, target):
                 entry = json.loads(line)
             except ValueError:
                 continue
-            if entry.get("target") == target:
+            if match(entry.get("target") or ""):
                 total += int(entry.get("bytes") or 0)
     return total
 

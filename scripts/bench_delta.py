@@ -83,24 +83,31 @@ def make_versions():
         return old_path, new_path
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(os.path.dirname(new_path))
+    write_versions(old_path, new_path, SIZE, 15, grow=True)
+    open(stamp, "w").close()
+    return old_path, new_path
+
+
+def write_versions(old_path, new_path, size, seed, grow):
+    """A random old version of size bytes and a new one with 1 % of them replaced in SPOTS places past
+    the first MiB; with grow, also 4 KiB inserted 64 KiB from the start and 8 MiB appended."""
     # Streamed in 8 MiB pieces: a large process here would count in every child's peak memory.
-    rng = random.Random(15)
-    spot = SIZE // 100 // SPOTS
-    spots = sorted(rng.randrange(1 << 20, SIZE - spot) for _ in range(SPOTS))
+    rng = random.Random(seed)
+    spot = size // 100 // SPOTS
+    spots = sorted(rng.randrange(1 << 20, size - spot) for _ in range(SPOTS))
     with open(old_path, "wb") as old, open(new_path, "wb") as new:
-        for at in range(0, SIZE, 8 << 20):
-            piece = bytearray(os.urandom(min(8 << 20, SIZE - at)))
+        for at in range(0, size, 8 << 20):
+            piece = bytearray(os.urandom(min(8 << 20, size - at)))
             old.write(piece)
             for s in spots:
                 lo, hi = max(s, at), min(s + spot, at + len(piece))
                 if lo < hi:
                     piece[lo - at:hi - at] = os.urandom(hi - lo)
-            if at == 0:
+            if grow and at == 0:
                 piece[65536:65536] = os.urandom(4096)
             new.write(piece)
-        new.write(os.urandom(8 << 20))
-    open(stamp, "w").close()
-    return old_path, new_path
+        if grow:
+            new.write(os.urandom(8 << 20))
 
 
 def sha256_of(path):

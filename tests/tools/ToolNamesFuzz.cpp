@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (unsigned char c : shown)
         if (c < 0x20 || c == 0x7F) std::abort();
     if (!NameProblem(name).empty()) return 0;
-    // A name build publishes is one the patcher takes, under an address that leads back to it.
-    if (!IsSafeRelativePath(name)) std::abort();
+    // A name build publishes is one the patcher takes, outside its staging folder, under an address that
+    // leads back to it.
+    if (!IsSafeRelativePath(name) || IsInStagingFolder(name)) std::abort();
     const std::string url = FileAddress(name, "");
     std::string local, problem;
     if (!AddressToPublished(url.empty() ? "files/" + name : url, name, "", local, problem)) std::abort();

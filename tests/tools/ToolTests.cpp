@@ -1,59 +1,16 @@
 // The manifest tool on its own: digests, JSON text, name rules, removal lists and the two commands.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <random>
 #include <string>
 
 #include "Sha256.h"
-#include "Tool.h"
+#include "ToolTestSupport.h"
 
 namespace {
-
-struct Folder {
-    fs::path root;
-    Folder() {
-        static int counter = 0;
-        root = fs::temp_directory_path() /
-               ("qirell-tool-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                std::to_string(std::random_device{}()) + "-" + std::to_string(counter++));
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    ~Folder() {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    fs::path Put(const std::string& rel, const std::string& bytes) const {
-        fs::path p = root / Utf8ToPath(rel);
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-};
-
-std::string Slurp(const fs::path& p) {
-    std::string s;
-    EXPECT_TRUE(ReadWholeFile(p, s)) << p;
-    return s;
-}
-
-std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-// Runs the built tool; returns its exit code, stdout+stderr in output.
-int Tool(const std::string& args, std::string& output) {
-    fs::path log = fs::temp_directory_path() / ("qirell-tool-log-" + std::to_string(std::random_device{}()));
-    std::string cmd = std::string("'") + QIRELL_TOOL_PATH + "' " + args + " >" + Quote(log) + " 2>&1";
-    int status = std::system(cmd.c_str());
-    output = Slurp(log);
-    fs::remove(log);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 const std::string kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const std::string kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
@@ -203,6 +160,11 @@ TEST(ToolNames, EachNameIsPublishedUnderAnAddressThatReachesItOrRefused) {
         {"QIRELLPATCHER-0123456789abcdef.State", "support log", ""},
         {"QirellPatcher-x.state.tmp", "support log", ""},
         {"QirellPatcher.log.2", "", ""},
+        {"QirellPatcher.preload", "is or lies in QirellPatcher.preload", ""},
+        {"qirellpatcher.PRELOAD/next/data.qpa", "is or lies in QirellPatcher.preload", ""},
+        {"Q\xc4\xb1rellPatcher.preload", "is or lies in", ""},  // a dotless i, which Windows upper-cases to I
+        {"sub/QirellPatcher.preload", "", ""},
+        {"QirellPatcher.preload2", "", ""},
         {longest + "n", "longer than 245", ""},
     };
     for (const Case& c : cases) {
@@ -254,6 +216,8 @@ TEST(ToolBuild, RefusesWhatAPlayersFolderCannotHoldAndWritesNothing) {
         {{"Ärger.txt", "äRGER.txt"}, "differs only in letter case"},
         {{"Дом/a.txt", "дом/b.txt"}, "folder differs only in letter case"},
         {{"x", "X/y.txt"}, "has the name of a file"},
+        {{"ok.txt", "QIRELLPATCHER.preload"}, "QIRELLPATCHER.preload: is or lies in QirellPatcher.preload"},
+        {{"ok.txt", "QirellPatcher.Preload/a.bin"}, "QirellPatcher.Preload: is or lies in QirellPatcher.preload"},
     };
     for (const Case& c : cases) {
         Folder release, out;
@@ -357,7 +321,7 @@ TEST(ToolBuild, CommandLineMistakesGiveUsage) {
         EXPECT_EQ(Tool(args, log), 2) << args;
         EXPECT_NE(log.find("usage"), std::string::npos) << args << "\n" << log;
     }
-    for (const char* args : {"--help", "build --help", "verify --help"}) {
+    for (const char* args : {"--help", "build --help", "verify --help", "announce --help"}) {
         EXPECT_EQ(Tool(args, log), 0) << args;
         EXPECT_NE(log.find("usage: qirell-manifest"), std::string::npos) << args;
     }
@@ -406,6 +370,9 @@ TEST(ToolRemovals, FilesOnlyUnlessAFolderIsNamedAndNeverTheFolderNorData) {
         {"unnamed earlier folders dropped", Previous({"k"}, {}, {"gone"}), false, {"k"}, {}, {}, {},
          "gone: not named", ""},
         {"named earlier data dropped", Previous({"k"}, {}, {"Data"}), true, {"k"}, {}, {}, {}, "Data: is the client", ""},
+        {"the staging folder", Previous({"k"}, {"qirellpatcher.preload/x.bin"}), false, {"k"},
+         {"QirellPatcher.Preload/"}, {}, {}, "qirellpatcher.preload/x.bin: is or lies in",
+         "--remove-dir QirellPatcher.Preload/: is or lies in QirellPatcher.preload"},
         {"unsafe names of the previous manifest dropped", Previous({"k", "../evil", "c:x"}, {"/abs", "a?b"}), false,
          {"k"}, {}, {}, {}, "a?b", ""},
     };
@@ -587,6 +554,9 @@ TEST(ToolVerify, FindsWhatPlayersWouldTripOver) {
              WriteManifest(o, Entry("x"), ", \"delete_dirs\": [\"./\"]"); }, "delete_dirs: ./: names the game folder itself or data"},
         {"removing data", [&](const fs::path& o) { put(o, "files/x");
              WriteManifest(o, Entry("x"), ", \"delete_dirs\": [\"Data.\"]"); }, "delete_dirs: Data.: names the game folder"},
+        {"removing the staging folder", [&](const fs::path& o) { put(o, "files/x");
+             WriteManifest(o, Entry("x"), ", \"delete_files\": [\"QirellPatcher.preload/a\"]"); },
+         "delete_files: QirellPatcher.preload/a: is or lies in QirellPatcher.preload"},
         {"removal the patcher refuses", [&](const fs::path& o) { put(o, "files/x");
              WriteManifest(o, Entry("x"), ", \"delete_files\": [\"c:/x\"]"); }, "delete_files: c:/x: the patcher refuses it"},
         {"removing a listed file", [&](const fs::path& o) { put(o, "files/sub/x");

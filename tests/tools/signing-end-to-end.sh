@@ -177,6 +177,27 @@ rollback_step "another key's first, lower sequence" 0 new --sequence 1
 rollback_step "the first key's next sequence" 0 old --sequence 11
 rollback_step "the second key going back" 1 new --sequence 0
 
+# Pre-load under keys: the next release is fetched ahead only when it is signed by a key the patcher
+# carries and carries a sequence above the live release's; otherwise nothing is staged. The live
+# release (sequence 20) changes nothing in the folder after its first run.
+game_pl="$work/game-preload-$$"
+new_game "$game_pl" p-old.exe
+preload_step() {  # preload_step WHAT STAGED-FILES PATCHER KEY-OF-NEXT [options of the next release's build...]
+  local what=$1 want=$2 patcher=$3 key=$4
+  shift 4
+  publish pl-next "$patcher" "$key" "$@"
+  publish pl-live p-old.exe old --sequence 20 --next "$base/pl-next/manifest.json"
+  run_game "$game_pl" pl-live || fail "pre-load, $what: the live run failed"
+  local staged
+  staged=$(find "$game_pl/QirellPatcher.preload" -type f 2>/dev/null | wc -l)
+  [ "$staged" = "$want" ] || fail "pre-load, $what: $staged files staged, not $want"
+}
+preload_step "an unsigned next release" 0 p-old.exe -
+preload_step "a lower sequence" 0 p-old.exe old --sequence 19
+preload_step "the same sequence" 0 p-old.exe old --sequence 20
+preload_step "a key the patcher lacks" 0 p-new.exe new --sequence 21
+preload_step "a higher sequence" 1 p-old.exe old --sequence 21
+
 # Stamping round trip: the stamped address is used without --url; a restamp replaces address and
 # keys whole; only the block and the PE checksum differ from the built image.
 publish default p-old.exe old

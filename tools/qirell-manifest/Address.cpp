@@ -16,9 +16,29 @@ bool TravelsAsIs(unsigned char c) {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
-bool IsAbsolute(const std::string& url) { return StartsWith(url, "http://") || StartsWith(url, "https://"); }
+// The file a decoded path names under the published folder, as the server resolves it.
+bool FolderPath(const std::string& decoded, std::string& local, std::string& problem) {
+    local.clear();
+    for (size_t start = 0; start <= decoded.size();) {
+        size_t end = decoded.find('/', start);
+        if (end == std::string::npos) end = decoded.size();
+        std::string part = decoded.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            problem = "leaves the published folder";
+            return false;
+        }
+        local += (local.empty() ? "" : "/") + part;
+    }
+    if (local.empty()) problem = "names no file";
+    return !local.empty();
+}
 
-// Decodes the path part of an address (up to '?' or '#'); checks every byte on the way.
+}  // namespace
+
+bool IsAbsoluteAddress(const std::string& url) { return StartsWith(url, "http://") || StartsWith(url, "https://"); }
+
 bool DecodeAddressPath(const std::string& text, std::string& decoded, std::string& problem) {
     decoded.clear();
     for (size_t i = 0; i < text.size(); ++i) {
@@ -46,27 +66,6 @@ bool DecodeAddressPath(const std::string& text, std::string& decoded, std::strin
     }
     return true;
 }
-
-// The file a decoded path names under the published folder, as the server resolves it.
-bool FolderPath(const std::string& decoded, std::string& local, std::string& problem) {
-    local.clear();
-    for (size_t start = 0; start <= decoded.size();) {
-        size_t end = decoded.find('/', start);
-        if (end == std::string::npos) end = decoded.size();
-        std::string part = decoded.substr(start, end - start);
-        start = end + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            problem = "leaves the published folder";
-            return false;
-        }
-        local += (local.empty() ? "" : "/") + part;
-    }
-    if (local.empty()) problem = "names no file";
-    return !local.empty();
-}
-
-}  // namespace
 
 std::string EscapePath(const std::string& path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -97,7 +96,7 @@ bool AddressToPublished(const std::string& url, const std::string& path, const s
         if (!DecodeAddressPath(url.substr(urlPrefix.size()), decoded, problem)) return false;
         return FolderPath("files/" + decoded, local, problem);
     }
-    if (!IsAbsolute(url)) {
+    if (!IsAbsoluteAddress(url)) {
         if (!url.empty() && url[0] == '/') {
             problem = "starts with '/', which the patcher puts after the manifest's folder";
             return false;

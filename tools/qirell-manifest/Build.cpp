@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 
 #include "Keys.h"
 #include "Stamp.h"
@@ -23,6 +22,7 @@ constexpr const char* kBuildHelp =
     "                             [--remove-dir PATH]... [--url-prefix PREFIX]\n"
     "                             [--connections N] [--resume] [--delta [--delta-min-size BYTES]]\n"
     "                             [--mirror URL]... [--reuse-verified [--full-check-days N]]\n"
+    "                             [--next URL [--while-playing [--max-kib-per-s N]]]\n"
     "                             [--sign KEYFILE [--expires-days N] [--sequence N]]\n"
     "                             -o OUT_DIR\n"
     "\n"
@@ -47,6 +47,11 @@ constexpr const char* kBuildHelp =
     "                          ID are those they recorded when they last verified it (a fast start)\n"
     "  --full-check-days N     with --reuse-verified: every file is hashed again once N days have\n"
     "                          passed since the last full check (1 to 3650; the patcher's default is 7)\n"
+    "  --next URL              announce the release that follows this one: its manifest's address,\n"
+    "                          http:// or https://, or relative to this manifest's (../next/manifest.json);\n"
+    "                          players' patchers fetch its changed files ahead (see 'announce --help')\n"
+    "  --while-playing         with --next: patchers go on fetching ahead while the game runs\n"
+    "  --max-kib-per-s N       with --while-playing: at most N KiB/s then (1 to 1048576; default 512)\n"
     "  --sign KEYFILE          write OUT_DIR/manifest.json.sig, a signature by this private key\n"
     "  --expires-days N        with --sign: patchers that check signatures refuse the manifest\n"
     "                          N days from now (member \"expires\", UTC)\n"
@@ -56,6 +61,7 @@ constexpr const char* kBuildHelp =
     "  -o OUT_DIR              output folder, replaced whole once the new one is complete and checked;\n"
     "                          it may hold only what this tool writes there\n"
     "Names a player's Windows folder cannot hold exactly, names that differ only in letter case,\n"
+    "names the patcher keeps for itself (QirellPatcher.preload at the top, its staging folder),\n"
     "broken links and link loops are refused before anything is written. Links are followed.\n";
 
 void Fail(const std::string& message) { std::fprintf(stderr, "qirell-manifest: %s\n", message.c_str()); }
@@ -73,6 +79,7 @@ struct BuildOptions {
     bool reuseVerified = false;
     unsigned fullCheckDays = 0;  // 0: the patcher's default
     std::optional<uint64_t> sequence;
+    NextOptions next;
 };
 
 // The places one build touches: the output and, beside it, the folder it is built in and the folder
@@ -139,8 +146,7 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
         } else if (a == "--expires-days") {
             std::string days;
             ok = value(days);
-            const bool digits = ok && days.size() <= 5 && days.find_first_not_of("0123456789") == std::string::npos;
-            if (ok && (!digits || (o.expiresDays = std::stoi(days)) < 1))
+            if (ok && !ParseExpiresDays(days, o.expiresDays))
                 return Usage("--expires-days takes a whole number of days from 1 to 99999");
         } else if (a == "--reuse-verified") {
             o.reuseVerified = true;
@@ -156,6 +162,8 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
             if (ok && (!ParseByteCount(text, n) || text.size() > 16 || n > kMaxSequence))
                 return Usage("--sequence takes a whole number from 0 to 9007199254740992, not " + text);
             o.sequence = n;
+        } else if (std::string problem; TakeNextOption(args, i, o.next, problem)) {
+            if (!problem.empty()) return Usage(problem);
         } else if (a == "-o" || a == "--output") {
             ok = value(o.out);
         } else if (!a.empty() && a[0] == '-') {
@@ -172,6 +180,7 @@ int ParseBuildArgs(const std::vector<std::string>& args, BuildOptions& o) {
     if (o.haveMinSize && !o.delta) return Usage("--delta-min-size has no effect without --delta");
     if (o.fullCheckDays && !o.reuseVerified) return Usage("--full-check-days has no effect without --reuse-verified");
     if (o.sequence && o.signKey.empty()) return Usage("--sequence needs --sign");
+    if (const std::string problem = NextOptionsProblem(o.next); !problem.empty()) return Usage(problem);
     return -1;
 }
 
@@ -204,7 +213,8 @@ bool PlanPlaces(const BuildOptions& o, Places& p) {
     for (fs::directory_iterator it(p.out, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path e = it->path();
         const std::string entry = PathToUtf8(e.filename());
-        bool ours = entry == "manifest.json.tmp";  // left by older versions of the tool
+        // Temporary files of older versions of the tool, and of a sign or announce that was killed.
+        bool ours = entry == "manifest.json.tmp" || entry == "manifest.json.sig.tmp";
         for (const std::string& k : kPublishedEntries) ours = ours || entry == k;
         if (!ours) {
             Fail("build: " + PathToUtf8(e) +
@@ -346,14 +356,6 @@ void RemoveTree(const fs::path& dir, std::error_code& ec) {
 }
 #endif
 
-bool WriteFileBytes(const fs::path& target, const std::string& bytes) {
-    std::ofstream o(target, std::ios::binary | std::ios::trunc);
-    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    o.close();
-    if (!o) Fail(PathToUtf8(target) + ": cannot be written");
-    return static_cast<bool>(o);
-}
-
 // An empty staging folder with its files/ folder.
 bool MakeStaging(const Places& p) {
     std::error_code ec;
@@ -417,13 +419,17 @@ bool WriteManifest(const BuildOptions& o, const Places& p, const std::vector<Rel
     if (!ManifestText(o.version, files, o.urlPrefix, removals.deleteFiles, removals.deleteDirs, text, error) ||
         !AddDownloadMember(text, o.connections, o.resume) || !AddMirrorsMember(text, o.mirrors) ||
         !AddCheckMember(text, o.reuseVerified, o.fullCheckDays) ||
+        (!o.next.url.empty() && !SetNextMember(text, &o.next)) ||
         (o.expiresDays > 0 && !AddExpiry(text, o.expiresDays, error)) ||
         (!o.signKey.empty() && !AddSequence(text, sequence, error))) {
         if (error.empty()) error = "build: the download options could not be written";
         Fail(error);
         return false;
     }
-    if (!WriteFileBytes(p.staging / "manifest.json", text)) return false;
+    if (!WriteWholeFile(p.staging / "manifest.json", text)) {
+        Fail(PathToUtf8(p.staging / "manifest.json") + ": cannot be written");
+        return false;
+    }
     // Signed in the staging folder, so the signature goes live together with its manifest.
     if (!o.signKey.empty() && !SignPublishedManifest(p.staging, o.signKey, error)) {
         Fail("build: " + error);
@@ -495,6 +501,10 @@ int RunBuild(const std::vector<std::string>& args) {
     if (int code = ParseBuildArgs(args, o); code >= 0) return code;
     Places places;
     if (!PlanPlaces(o, places)) return 2;
+    if (!o.next.url.empty() && NextLeadsBack(places.out, o.next.url)) {
+        Fail("build: --next " + o.next.url + " leads back to the manifest it is written into");
+        return 2;
+    }
 
     std::vector<ReleaseFile> files;
     std::vector<std::string> errors;

@@ -12,6 +12,32 @@ bool ReadWholeFile(const fs::path& p, std::string& bytes) {
     return !in.bad();
 }
 
+bool WriteWholeFile(const fs::path& p, const std::string& bytes) {
+    std::ofstream o(p, std::ios::binary | std::ios::trunc);
+    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    o.close();
+    return static_cast<bool>(o);
+}
+
+bool MoveOver(const fs::path& temp, const fs::path& target, std::string& error) {
+    std::error_code ec;
+    const fs::file_status was = fs::status(target, ec);
+    if (!ec && fs::exists(was)) fs::permissions(temp, was.permissions(), ec);
+    fs::rename(temp, target, ec);
+    if (!ec) return true;
+    error = PathToUtf8(target) + ": " + ec.message();
+    fs::remove(temp, ec);
+    return false;
+}
+
+bool ReplaceFile(const fs::path& target, const fs::path& temp, const std::string& bytes, std::string& error) {
+    if (WriteWholeFile(temp, bytes)) return MoveOver(temp, target, error);
+    error = PathToUtf8(temp) + ": cannot be written";
+    std::error_code ec;
+    fs::remove(temp, ec);
+    return false;
+}
+
 bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error, std::string* textOut) {
     std::string text;
     if (!ReadWholeFile(p, text)) {

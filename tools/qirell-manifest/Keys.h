@@ -24,3 +24,7 @@ bool ReadPublicHalf(const fs::path& privateFile, PublicKey& key, std::string& er
 bool VerifyMessage(const PublicKey& key, const std::string& message, const std::array<uint8_t, 64>& rs);
 // The key id as the signature file and keygen write it: 16 lower-case hexadecimal digits.
 std::string KeyIdHex(const KeyId& id);
+// A signature of manifest bytes that are to be published in outDir, checked as SignPublishedManifest
+// checks it (Sign.cpp); nothing written.
+bool SignManifestBytes(const fs::path& outDir, const std::string& keyFile, const std::string& bytes,
+                       ManifestSignature& signature, std::string& error);

@@ -16,8 +16,10 @@ constexpr const char* kHelp =
     "usage: qirell-manifest COMMAND ...\n"
     "  build RELEASE_DIR --version TEXT [--previous OLD_MANIFEST] [--url-prefix PREFIX]\n"
     "        [--connections N] [--resume] [--delta [--delta-min-size BYTES]] [--mirror URL ...]\n"
-    "        [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
-    "  verify OUT_DIR [--public-key PUBFILE ...] [--mirrors]\n"
+    "        [--next URL [--while-playing [--max-kib-per-s N]]] [--sign KEYFILE [--expires-days N]] -o OUT_DIR\n"
+    "  announce OUT_DIR (--next URL [--while-playing [--max-kib-per-s N]] | --withdraw)\n"
+    "        [--sign KEYFILE [--expires-days N]]\n"
+    "  verify OUT_DIR [--public-key PUBFILE ...] [--mirrors] [--next-dir DIR]\n"
     "  keygen KEYFILE\n"
     "  sign OUT_DIR --key KEYFILE\n"
     "  stamp PATCHER.exe --url URL [--public-key PUBFILE ...] -o OUT.exe\n"
@@ -30,6 +32,7 @@ int RunCommand(const std::vector<std::string>& args) {
     }
     std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "build") return RunBuild(rest);
+    if (args[0] == "announce") return RunAnnounce(rest);
     if (args[0] == "verify") return RunVerify(rest);
     if (args[0] == "keygen") return RunKeygen(rest);
     if (args[0] == "sign") return RunSign(rest);

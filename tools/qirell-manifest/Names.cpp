@@ -156,6 +156,17 @@ std::string FoldCase(const std::string& text) {
     return out;
 }
 
+std::string StagingProblem() {
+    return std::string("is or lies in ") + kStagingFolderName +
+           " (any letter case) at the top of the game folder, where players' patchers keep the next release's "
+           "files until its release day";
+}
+
+bool InStagingFolder(const std::string& path) {
+    const std::string resolved = ResolveRelativePath(path);
+    return FoldCase(resolved.substr(0, resolved.find('/'))) == FoldCase(kStagingFolderName);
+}
+
 std::string NameProblem(const std::string& path) {
     if (path.empty()) return "is empty";
     if (!IsValidUtf8(path)) return "is not valid UTF-8 (a player's folder would get U+FFFD in its place)";
@@ -176,6 +187,7 @@ std::string NameProblem(const std::string& path) {
     if (FoldCase(path) == "QIRELLPATCHER.EXE.OLD")
         return "is the name the patcher deletes at every start (its previous executable after a self-update); "
                "players would download it again on every run";
+    if (InStagingFolder(path)) return StagingProblem();
     if (path.size() >= sizeof kSideSuffix - 1 &&
         path.compare(path.size() - (sizeof kSideSuffix - 1), std::string::npos, kSideSuffix) == 0)
         return std::string("ends in ") + kSideSuffix + ", the patcher's name for a file being downloaded";

@@ -33,6 +33,7 @@ std::string DirProblem(const std::string& dir, const std::vector<std::string>& c
     if (!IsSafeRelativePath(dir)) return "is refused by the patcher's path rule";
     resolved = ResolveRelativePath(dir);
     if (resolved.empty()) return "is the game folder itself";
+    if (InStagingFolder(resolved)) return StagingProblem();
     if (!IsRemovableEntry(dir)) return "is the client's data folder";
     std::string problem = NameProblem(resolved);
     if (!problem.empty()) return problem;

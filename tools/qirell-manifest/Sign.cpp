@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 
 #include "Keys.h"
 #include "text/Hex.h"
@@ -73,6 +72,12 @@ int RunKeygen(const std::vector<std::string>& args) {
     return 0;
 }
 
+bool ParseExpiresDays(const std::string& text, int& days) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    days = std::stoi(text);
+    return days >= 1;
+}
+
 bool AddExpiry(std::string& manifestText, int days, std::string& error) {
     if (manifestText.empty() || manifestText[0] != '{') {
         error = "the manifest text does not begin with an object";
@@ -116,9 +121,23 @@ bool ChooseSequence(const std::optional<uint64_t>& given, const std::string& pre
     return true;
 }
 
+bool SignManifestBytes(const fs::path& outDir, const std::string& keyFile, const std::string& bytes,
+                       ManifestSignature& signature, std::string& error) {
+    if (!SignMessage(Utf8ToPath(keyFile), bytes, signature, error) ||
+        !CheckFreshSignature(Utf8ToPath(keyFile), bytes, signature, error))
+        return false;
+    std::vector<std::string> problems;
+    CheckPublishedPatcher(outDir, "", signature.keyId, problems);
+    if (!problems.empty()) {
+        error = problems.front();
+        for (size_t i = 1; i < problems.size(); ++i) error += "\n" + problems[i];
+        return false;
+    }
+    return true;
+}
+
 bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, std::string& error) {
-    const fs::path manifest = outDir / "manifest.json", target = outDir / "manifest.json.sig",
-                   temp = outDir / "manifest.json.sig.tmp";
+    const fs::path manifest = outDir / "manifest.json", target = outDir / "manifest.json.sig";
     std::error_code ec;
     if (keyFile.empty()) {
         // An unsigned build must not leave the previous release's signature beside the new manifest.
@@ -132,33 +151,9 @@ bool SignPublishedManifest(const fs::path& outDir, const std::string& keyFile, s
         return false;
     }
     ManifestSignature signature;
-    if (!SignMessage(Utf8ToPath(keyFile), bytes, signature, error) ||
-        !CheckFreshSignature(Utf8ToPath(keyFile), bytes, signature, error))
+    if (!SignManifestBytes(outDir, keyFile, bytes, signature, error) ||
+        !ReplaceFile(target, outDir / "manifest.json.sig.tmp", SignatureFileText(signature), error))
         return false;
-    std::vector<std::string> problems;
-    CheckPublishedPatcher(outDir, "", signature.keyId, problems);
-    if (!problems.empty()) {
-        error = problems.front();
-        for (size_t i = 1; i < problems.size(); ++i) error += "\n" + problems[i];
-        return false;
-    }
-    const std::string text = SignatureFileText(signature);
-    {
-        std::ofstream o(temp, std::ios::binary | std::ios::trunc);
-        o.write(text.data(), static_cast<std::streamsize>(text.size()));
-        o.close();
-        if (!o) {
-            error = PathToUtf8(temp) + ": cannot be written";
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        error = PathToUtf8(target) + ": " + ec.message();
-        fs::remove(temp, ec);
-        return false;
-    }
     std::fprintf(stderr, "qirell-manifest: signed with key %s -> %s\n", HexLower(signature.keyId.data(), 8).c_str(),
                  PathToUtf8(target).c_str());
     return true;

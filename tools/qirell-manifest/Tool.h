@@ -27,6 +27,10 @@ fs::path Utf8ToPath(const std::string& text);
 // patcher's path rule refuses); empty when it can.
 std::string NameProblem(const std::string& path);
 bool IsValidUtf8(const std::string& text);
+// True when the path, resolved as Windows resolves it, is the patcher's staging folder or lies in it,
+// its letters compared as FoldCase compares them; StagingProblem says so.
+bool InStagingFolder(const std::string& path);
+std::string StagingProblem();
 size_t Utf16Length(const std::string& text);
 // The text with control bytes and bytes that are not UTF-8 shown as \xNN, for messages.
 std::string Printable(const std::string& text);
@@ -44,6 +48,11 @@ std::string FileAddress(const std::string& path, const std::string& urlPrefix);
 // (relative addresses under the folder; absolute ones under files/); false with the reason.
 bool AddressToPublished(const std::string& url, const std::string& path, const std::string& urlPrefix,
                         std::string& local, std::string& problem);
+// True for an http:// or https:// address.
+bool IsAbsoluteAddress(const std::string& url);
+// The path part of an address (before any '?') as the server decodes it; false with the reason at a
+// '?' or '#', a bad %XX escape or a byte that would not travel unchanged.
+bool DecodeAddressPath(const std::string& text, std::string& decoded, std::string& problem);
 
 // The files under dir, sorted by their bytes. Links are followed (the bytes they lead to are
 // published under the link's name); broken links, link loops, special files and names a player's
@@ -91,7 +100,50 @@ bool AddCheckMember(std::string& text, bool reuseVerified, unsigned fullCheckDay
 // big for the resumed attempts.
 std::vector<std::string> WholeDownloadWarnings(const std::vector<ReleaseFile>& files, bool resume);
 
+// The next release (Next.cpp): --next URL [--while-playing] [--max-kib-per-s N], for build and announce.
+struct NextOptions {
+    std::string url;          // empty: none given
+    bool whilePlaying = false;
+    unsigned maxKibPerS = 0;  // 0: not given (the patcher's default)
+};
+// Why url cannot be a next release's address (http:// or https://, or relative to the manifest's own
+// address); empty when it can.
+std::string NextUrlProblem(const std::string& url);
+// True when args[i] is one of the options above (i then past its value); problem set when refused.
+bool TakeNextOption(const std::vector<std::string>& args, size_t& i, NextOptions& next, std::string& problem);
+// Why the options given do not go together; empty when they do.
+std::string NextOptionsProblem(const NextOptions& next);
+// The root object's members in order, each from its name's opening quote to the end of its value, and
+// where its closing brace is; false when the text is not an object the reader can walk.
+struct MemberSpan {
+    std::string name;
+    size_t start = 0, end = 0;
+};
+bool RootMembers(const std::string& text, std::vector<MemberSpan>& members, size_t& closeAt);
+// True when the root object has a member of that name, whatever its value.
+bool HasRootMember(const std::string& text, const std::string& name);
+// Takes every root member of that name out of the text, leaving the rest byte for byte.
+bool RemoveRootMembers(std::string& text, const std::string& name);
+// Replaces the "next" member (none when next is null); the rest of the text stays as it was.
+bool SetNextMember(std::string& text, const NextOptions* next);
+// Where the manifest announced as url lies on disk: relative addresses against outDir (the folder of
+// the announcing manifest.json), absolute ones in nextDir; false with the reason.
+bool NextManifestOnDisk(const fs::path& outDir, const std::string& url, const std::string& nextDir, fs::path& manifest,
+                        std::string& problem);
+// True when a relative url leads back to outDir/manifest.json, which would be its own next release.
+bool NextLeadsBack(const fs::path& outDir, const std::string& url);
+// verify's part for the next release (VerifyNext.cpp): checks the release root's manifest announces,
+// one level deep, as verify checks root; every problem goes into problems.
+void VerifyNextRelease(const fs::path& root, const std::string& nextDir, const std::vector<std::string>& publicKeys,
+                       bool mirrors, std::vector<std::string>& problems);
+
 bool ReadWholeFile(const fs::path& p, std::string& bytes);
+bool WriteWholeFile(const fs::path& p, const std::string& bytes);
+// Renames temp over target, giving it target's permissions when target exists; false with the reason,
+// temp removed.
+bool MoveOver(const fs::path& temp, const fs::path& target, std::string& error);
+// WriteWholeFile(temp) and MoveOver(temp, target).
+bool ReplaceFile(const fs::path& target, const fs::path& temp, const std::string& bytes, std::string& error);
 bool ReadManifestFile(const fs::path& p, PatchManifest& manifest, std::string& error, std::string* text = nullptr);
 
 // Progress on stderr when it is a terminal.
@@ -127,12 +179,15 @@ bool WriteBlockMaps(const fs::path& outDir, uint64_t minSize, std::vector<Releas
 bool ParseByteCount(const std::string& text, uint64_t& value);
 
 int RunBuild(const std::vector<std::string>& args);
+int RunAnnounce(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);
 
 // Signing (Sign.cpp) and stamping (Stamp.cpp).
 int RunKeygen(const std::vector<std::string>& args);
 int RunSign(const std::vector<std::string>& args);
 int RunStamp(const std::vector<std::string>& args);
+// --expires-days: 1 to 99999.
+bool ParseExpiresDays(const std::string& text, int& days);
 // Puts "expires" (now + days, UTC) first into the root object of the manifest text.
 bool AddExpiry(std::string& manifestText, int days, std::string& error);
 // Puts "sequence" first into the root object of the manifest text.

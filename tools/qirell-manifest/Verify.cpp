@@ -10,19 +10,26 @@ namespace {
 
 constexpr const char* kVerifyHelp =
     "usage: qirell-manifest verify OUT_DIR [--url-prefix PREFIX] [--public-key PUBFILE ...] [--mirrors]\n"
+    "                              [--next-dir DIR]\n"
     "\n"
     "Checks a published folder against its manifest.json as players will use it: every path is one a\n"
     "player's Windows folder holds exactly (the same name rules as build, letter case as Windows folds\n"
     "it); every address, resolved as the patcher resolves it, reaches a file in OUT_DIR with the\n"
     "listed size and SHA-256; no removal entry is one the patcher refuses, the game folder itself,\n"
-    "data, or a listed file; every block map is where its address leads, with its listed size and\n"
+    "data, the patcher's staging folder QirellPatcher.preload, or a listed file; every block map is where its address leads, with its listed size and\n"
     "SHA-256, and describes its entry's file. Absolute addresses are looked for under OUT_DIR/files/: those starting\n"
     "with PREFIX at files/<rest of the address>, others at files/<path> when they end in the path.\n"
     "Each problem is reported; exit code 1 on any.\n"
     "  --public-key FILE   also check manifest.json.sig: made by one of these keys (PEM, repeatable)\n"
     "                      over the exact bytes of manifest.json, and the manifest not expired\n"
     "  --mirrors           also check the \"mirrors\" list: at most 8, each an http:// or https://\n"
-    "                      folder address (fetches nothing: whether a mirror holds the files is not checked)\n";
+    "                      folder address (fetches nothing: whether a mirror holds the files is not checked)\n"
+    "A \"next\" release the manifest announces is checked the same way (its absolute addresses only as\n"
+    "ending in their paths), one level deep: a relative address is followed on disk from OUT_DIR.\n"
+    "When this release is signed (manifest.json.sig, or --public-key given), the next one must be signed\n"
+    "too, by a key players' patchers carry (with --public-key: one of those; without: the same key as\n"
+    "this release), with a sequence higher than this release's.\n"
+    "  --next-dir DIR      the local copy of the next release's output folder, for an absolute address\n";
 
 void CheckFiles(const fs::path& root, const PatchManifest& manifest, const std::string& urlPrefix,
                 std::vector<std::string>& problems) {
@@ -116,6 +123,7 @@ void CheckRemovals(const PatchManifest& manifest, std::vector<std::string>& prob
     auto check = [&](const char* list, const std::string& entry, bool tree) {
         const std::string shown = std::string(list) + ": " + Printable(entry);
         if (!IsSafeRelativePath(entry)) return problems.push_back(shown + ": the patcher refuses it");
+        if (InStagingFolder(entry)) return problems.push_back(shown + ": " + StagingProblem());
         if (!IsRemovableEntry(entry)) return problems.push_back(shown + ": names the game folder itself or data");
         const std::string folded = FoldCase(ResolveRelativePath(entry));
         for (const std::string& l : listed)
@@ -142,7 +150,7 @@ void VerifyPublished(const fs::path& root, const std::string& urlPrefix, std::ve
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-    std::string dir, prefix;
+    std::string dir, prefix, nextDir;
     std::vector<std::string> publicKeys;
     bool mirrors = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -158,6 +166,10 @@ int RunVerify(const std::vector<std::string>& args) {
         if (a == "--help" || a == "-h") {
             std::fputs(kVerifyHelp, stdout);
             return 0;
+        }
+        if (a == "--next-dir" && i + 1 < args.size() && !args[i + 1].empty()) {
+            nextDir = args[++i];
+            continue;
         }
         if (a == "--url-prefix" && i + 1 < args.size()) {
             prefix = args[++i];
@@ -180,6 +192,7 @@ int RunVerify(const std::vector<std::string>& args) {
     if (mirrors && ReadWholeFile(root / "manifest.json", text)) CheckMirrors(text, problems);
     if (!publicKeys.empty())
         CheckPublishedSignature(root, prefix, publicKeys, [&](const std::string& p) { problems.push_back(p); });
+    VerifyNextRelease(root, nextDir, publicKeys, mirrors, problems);
     for (const std::string& p : problems) std::printf("%s\n", p.c_str());
     if (problems.empty()) {
         std::fprintf(stderr, "qirell-manifest: every entry of %s checks out\n", PathToUtf8(root / "manifest.json").c_str());
