@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Native (Linux, clang) build of the platform-free code: unit tests under ASan/UBSan and the fuzzers.
-#   native.sh test          configure, build, run the native tests, then fuzz for ${FUZZ_SECONDS:-30} s
+#   native.sh test          configure, build, run the native tests, then fuzz for ${FUZZ_SECONDS:-20} s
 #   native.sh fuzz [SECS]   fuzz longer (default 300 s), keeping the grown corpus in the build dir
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -46,8 +46,8 @@ case "${1:-test}" in
     ASAN_OPTIONS=detect_leaks=1 ctest --test-dir "$BUILD" --output-on-failure
     rm -rf "$BUILD/fuzz-corpus-seeds"
     cp -r "$SEEDS" "$BUILD/fuzz-corpus-seeds"
-    run_fuzzer "${FUZZ_SECONDS:-30}" "$BUILD/fuzz-corpus-seeds"
-    run_other_fuzzers "${FUZZ_OTHER_SECONDS:-10}" "$BUILD/fuzz-corpus-seeds"
+    run_fuzzer "${FUZZ_SECONDS:-20}" "$BUILD/fuzz-corpus-seeds"
+    run_other_fuzzers "${FUZZ_OTHER_SECONDS:-6}" "$BUILD/fuzz-corpus-seeds"
     ;;
   fuzz)
     configure_and_build
