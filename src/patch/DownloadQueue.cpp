@@ -260,9 +260,10 @@ bool FetchAndSwap(RunState& run) {
     for (auto& w : q.workers)
         if (w->thread.joinable()) w->thread.join();
 
-    // Verified side files after the stop were never swapped in.
+    // Verified side files after the stop were never swapped in; pre-loaded ones go back to staging.
     for (size_t i = error ? next : next + 1; i < count; ++i)
-        if (q.state[i] == FileState::Verified) DeleteFileW(q.files[i].sidePath.c_str());
+        if (q.state[i] == FileState::Verified && q.files[i].way != FetchWay::Staged)
+            DeleteFileW(q.files[i].sidePath.c_str());
     if (!error && failedDownload != kNone) error = q.errors[failedDownload];
     if (error) std::rethrow_exception(error);
     if (swapFailed) return false;

@@ -121,6 +121,7 @@ bool DownloadAndReplace(RunState& run) {
     RecallPartials(run);
     TakeStaged(run);
     const bool done = FolderHasRoom(run) && FetchAndSwap(run);
+    if (!done) ReturnStaged(run);
     RememberFetched(run);
     return done;
 }

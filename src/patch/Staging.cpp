@@ -104,6 +104,15 @@ void TakeStaged(RunState& run) {
     }
 }
 
+void ReturnStaged(RunState& run) {
+    for (const PlannedFile& f : run.plan.files) {
+        if (f.way != FetchWay::Staged || GetFileAttributesW(f.sidePath.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+        const std::wstring staged = ToLocalPath(StagedPath(f.entry.sha256));
+        if (MoveFileExW(f.sidePath.c_str(), staged.c_str(), MOVEFILE_REPLACE_EXISTING))
+            Log(run, "staging: " + f.entry.path + " not swapped in, back to " + StagedPath(f.entry.sha256));
+    }
+}
+
 void CleanStaging(RunState& run, const std::set<std::string>& keep) {
     const DWORD a = GetFileAttributesW(kStagingFolder.c_str());
     size_t removed = 0;

@@ -21,6 +21,10 @@ std::vector<bool> StagedCopiesHold(RunState& run, const std::vector<const Manife
 // goes FetchWay::Staged; the run's bytes to fetch shrink by its size.
 void TakeStaged(RunState& run);
 
+// After a patch day that failed: the staged copies moved into side files but not swapped in go back
+// to staging, so that the next run moves them in again instead of fetching them.
+void ReturnStaged(RunState& run);
+
 // Deletes every staged file, side file and record whose digest is not in keep (lower-case hex), and
 // the folder once it is empty.
 void CleanStaging(RunState& run, const std::set<std::string>& keep);

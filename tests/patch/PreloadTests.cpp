@@ -107,6 +107,29 @@ TEST(Preload, ChangedFilesAreStagedAndPatchDayMovesThemInInsteadOfFetching) {
     EXPECT_FALSE(qt::Exists(game + L"\\" + qt::Wide(kStaging)));
 }
 
+// A patch day that fails on another file (here one added to the release after it was announced)
+// keeps the pre-loaded copies for the next run, one file at a time and with parallel transfers alike.
+TEST(Preload, AFailedPatchDayKeepsWhatWasStaged) {
+    for (const char* download : {"", ",\n  \"download\": {\"connections\": 4}"}) {
+        PreloadScope scope(L"preload-failed-day");
+        const pt::Site live = pt::MakeSite("preload-fd-live"), next = pt::MakeSite("preload-fd-next");
+        std::vector<pt::Entry> day = {{"0.bin", "added late", "", "", -1, false}, {"a.bin", "second"}, {"b.bin", "second b"}};
+        pt::Publish(next, "2.0", {day[1], day[2]}, {}, {}, download);
+        const std::wstring game = qt::FreshDir(L"preload-failed-day");
+        qt::WriteBytes(game + L"\\data.qpa", "qpa");
+        ASSERT_TRUE(pt::RunInProcess(game, pt::Publish(live, "1.0", {{"a.bin", "first"}}, {}, {}, NextMember(next))).ready);
+        ASSERT_EQ(StagingFiles(game).size(), 2u) << download;
+        for (const char* gone : {"a.bin", "b.bin"}) DeleteFileW((next.root + L"\\files\\" + qt::Wide(gone)).c_str());
+
+        // 0.bin is not served yet; a.bin and b.bin are no longer served: they can only come from staging.
+        EXPECT_FALSE(pt::RunInProcess(game, pt::Publish(next, "2.0", day, {}, {}, download)).ready) << download;
+        EXPECT_EQ(StagingFiles(game).size(), 2u) << download;
+        day[0].publish = true;
+        EXPECT_TRUE(pt::RunInProcess(game, pt::Publish(next, "2.0", day, {}, {}, download)).ready) << download;
+        for (const pt::Entry& e : day) EXPECT_EQ(qt::ReadBytes(game + L"\\" + qt::Wide(e.path)), e.content) << download;
+    }
+}
+
 TEST(Preload, StagingIsClearedWhenTheNextReleaseIsWithdrawnOrRefusedAndKeptWhenItCannotBeHad) {
     PreloadScope scope(L"preload-withdrawn");
     const pt::Site live = pt::MakeSite("preload-wd-live"), next = pt::MakeSite("preload-wd-next");
